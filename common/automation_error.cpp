@@ -1,0 +1,34 @@
+#include "automation_error.h"
+
+#include <utility>
+
+namespace quill {
+
+AutomationError::AutomationError(int32_t number, std::string source, std::string description)
+    : std::runtime_error(description),
+      number_(number),
+      source_(std::move(source)),
+      description_(std::move(description)) {}
+
+const char* runtimeErrorText(int32_t number) noexcept {
+  switch (number) {
+    case kInvalidCall: return "Invalid procedure call or argument";
+    case kOverflow: return "Overflow";
+    case kSubscriptOutOfRange: return "Subscript out of range";
+    case kTypeMismatch: return "Type mismatch";
+    case kFileNotFound: return "File not found";
+    case kObjectNotSet: return "Object variable or With block variable not set";
+    case kInvalidUseOfNull: return "Invalid use of Null";
+    case kCannotCreateObject: return "ActiveX component can't create object";
+    case kNoSuchMember: return "Object doesn't support this property or method";
+    case kArgumentNotOptional: return "Argument not optional";
+    case kWrongArgumentCount: return "Wrong number of arguments or invalid property assignment";
+    default: return "";
+  }
+}
+
+AutomationError runtimeError(int32_t number, std::string source) {
+  return AutomationError(number, std::move(source), runtimeErrorText(number));
+}
+
+}  // namespace quill
