@@ -1,0 +1,13 @@
+﻿-- Writes one page per item, Output/Detail_<code>.htm.
+-- The run calls OutputFile with the project folder, then reads DebugMsg and
+-- ErrMsg: a non-empty ErrMsg stops the run and is shown to the user.
+
+DebugMsg = ""
+ErrMsg = ""
+
+function OutputFile(folder)
+  local g = CreateObject("Quillant.clsDetail")
+  g:OutputFile(folder)
+  DebugMsg = g.DebugMsg
+  ErrMsg = g.ErrMsg
+end
