@@ -1,0 +1,885 @@
+#include "store/dom.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unordered_set>
+
+#include "common/automation_error.h"
+#include "common/utf.h"
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#define QUILL_HAVE_FSYNC 1
+#endif
+
+namespace fs = std::filesystem;
+
+namespace quill {
+
+namespace {
+
+thread_local bool tStrict = false;
+std::atomic<int64_t> gLiveNodes{0};
+
+constexpr const char* kComponent = "cvSystemDB";
+
+// Trims blanks (code 32 only) on both sides.
+std::string_view trim32(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
+
+std::string asciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+AutomationError wrongTagName(int32_t number, std::string_view index) {
+  return AutomationError(number, "cvDomNode.Node", "Wrong Tag Name of \"" + std::string(index) + "\"");
+}
+
+// The entity that starts at text[i] (text[i] == '&'): its length and the
+// character it stands for, or length 0.
+inline size_t matchEntity(std::string_view text, size_t i, char& ch) {
+  std::string_view rest = text.substr(i + 1);
+  if (rest.starts_with("lt;")) return ch = '<', 4;
+  if (rest.starts_with("gt;")) return ch = '>', 4;
+  if (rest.starts_with("amp;")) return ch = '&', 5;
+  if (rest.starts_with("quot;")) return ch = '"', 6;
+  if (rest.starts_with("apos;")) return ch = '\'', 6;
+  return 0;
+}
+
+// Decodes text from position `from` on, in place (the four character
+// entities and then "&amp;", which is the same as one pass since no
+// replacement can form or break another entity). Returns the position of the
+// first '&' produced from "&amp;" (the only place where a new entity can
+// start), or npos.
+size_t decodeInPlace(std::string& text, size_t from) {
+  size_t firstProduced = std::string::npos;
+  size_t r = from, w = from;
+  const size_t n = text.size();
+  while (r < n) {
+    const void* hit = std::memchr(text.data() + r, '&', n - r);
+    const size_t amp = hit ? static_cast<size_t>(static_cast<const char*>(hit) - text.data()) : n;
+    if (w != r) std::memmove(text.data() + w, text.data() + r, amp - r);
+    w += amp - r;
+    r = amp;
+    if (r >= n) break;
+    char ch;
+    const size_t len = matchEntity(text, r, ch);
+    if (len == 0) {
+      text[w++] = '&';
+      ++r;
+      continue;
+    }
+    if (ch == '&' && firstProduced == std::string::npos) firstProduced = w;
+    text[w++] = ch;
+    r += len;
+  }
+  text.resize(w);
+  return firstProduced;
+}
+
+void appendEncoded(std::string& out, std::string_view text) {
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* rep;
+    switch (text[i]) {
+      case '&': rep = "&amp;"; break;
+      case '<': rep = "&lt;"; break;
+      case '>': rep = "&gt;"; break;
+      case '"': rep = "&quot;"; break;
+      case '\'': rep = "&apos;"; break;
+      default: continue;
+    }
+    out.append(text.data() + start, i - start);
+    out.append(rep);
+    start = i + 1;
+  }
+  out.append(text.data() + start, text.size() - start);
+}
+
+// ---- tag scanning -------------------------------------------------------
+
+struct TagScan {
+  int32_t type = clsTagString::kNone;
+  std::string_view name;
+  std::string_view attrText;  // what ParseAttrs runs on; empty when none
+};
+
+// ParseTag on the text from "<" to ">" inclusive.
+TagScan parseTag(std::string_view t) {
+  TagScan r;
+  std::string_view s = trim32(t.substr(1, t.size() - 2));
+  if (!s.empty() && s.front() == '/') {
+    r.type = clsTagString::kEnd;
+    r.name = s.substr(1);
+    return r;
+  }
+  if (!s.empty() && s.back() == '/') {
+    r.type = clsTagString::kEmpty;
+    s = trim32(s.substr(0, s.size() - 1));
+  } else if (!s.empty() && s.front() == '?' && s.back() == '?') {
+    // "<?>": the inside is one question mark, which cannot be stripped from
+    // both ends.
+    if (s.size() < 2) throw runtimeError(kInvalidCall, kComponent);
+    r.type = clsTagString::kDeclaration;
+    s = s.substr(1, s.size() - 2);
+  } else {
+    r.type = clsTagString::kStart;
+  }
+  const size_t sp = s.find(' ');
+  if (sp == std::string_view::npos) {
+    r.name = s;
+  } else {
+    r.name = s.substr(0, sp);
+    r.attrText = s.substr(sp + 1);
+  }
+  return r;
+}
+
+// ParseAttrs: calls f(name, value) for each attribute in order of appearance.
+template <class F>
+void parseAttrs(std::string_view s, F&& f) {
+  s = trim32(s);
+  while (!s.empty()) {
+    const size_t eq = s.find('=');
+    if (eq == std::string_view::npos) break;
+    std::string_view name = trim32(s.substr(0, eq));
+    s = trim32(s.substr(eq + 1));
+    std::string_view value;
+    if (!s.empty() && s.front() == '"') {
+      const size_t close = s.find('"', 1);
+      if (close != std::string_view::npos) {
+        value = s.substr(1, close - 1);
+        s = trim32(s.substr(close + 1));
+      } else {
+        value = s;
+        s = {};
+      }
+    } else {
+      const size_t sp = s.find(' ');
+      if (sp != std::string_view::npos) {
+        value = s.substr(0, sp);
+        s = trim32(s.substr(sp + 1));
+      } else {
+        value = s;
+        s = {};
+      }
+    }
+    f(name, value);
+  }
+}
+
+// Finds the next tag at or after pos: sets lt and gt, or returns false when
+// the rest is character data ("<" missing, ">" missing or ">" first).
+inline bool findTag(std::string_view text, size_t pos, size_t& lt, size_t& gt) {
+  const char* base = text.data();
+  const size_t n = text.size();
+  const void* g = std::memchr(base + pos, '>', n - pos);
+  if (!g) return false;
+  gt = static_cast<size_t>(static_cast<const char*>(g) - base);
+  const void* l = std::memchr(base + pos, '<', gt - pos);
+  if (!l) return false;  // no "<" before the first ">"
+  lt = static_cast<size_t>(static_cast<const char*>(l) - base);
+  return true;
+}
+
+std::string decodedValue(std::string_view v) {
+  if (v.find('&') == std::string_view::npos) return std::string(v);
+  return decodeEntities(v);
+}
+
+// ---- UTF-16LE <-> UTF-8 ---------------------------------------------------
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// One code point of UTF-8 at s[i] (advancing i); an invalid sequence gives
+// U+FFFD and advances one byte. Three-byte surrogate forms are accepted.
+char32_t decodeUtf8(std::string_view s, size_t& i) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  const size_t len = utf8SequenceLength(b0);
+  if (len == 1 || i + len > s.size() || b0 < 0xC2) {
+    ++i;
+    return b0 < 0x80 ? b0 : 0xFFFD;
+  }
+  char32_t cp = b0 & (0x7F >> len);
+  for (size_t k = 1; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) {
+    ++i;
+    return 0xFFFD;
+  }
+  i += len;
+  return cp;
+}
+
+}  // namespace
+
+bool storeDebugFlag() noexcept { return tStrict; }
+void setStoreDebugFlag(bool strict) noexcept { tStrict = strict; }
+
+std::string encodeEntities(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  appendEncoded(out, text);
+  return out;
+}
+
+std::string decodeEntities(std::string_view text) {
+  std::string out(text);
+  decodeInPlace(out, 0);
+  return out;
+}
+
+std::string utf16leBytesToUtf8(std::string_view bytes) {
+  const size_t units = bytes.size() / 2;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::string out;
+  out.reserve(units + units / 8);
+  size_t i = 0;
+  while (i < units) {
+    // Four ASCII units at a time.
+    if (i + 4 <= units) {
+      uint64_t w;
+      std::memcpy(&w, p + 2 * i, 8);
+      if ((w & 0xFF80FF80FF80FF80ull) == 0) {
+        const char c[4] = {static_cast<char>(p[2 * i]), static_cast<char>(p[2 * i + 2]),
+                           static_cast<char>(p[2 * i + 4]), static_cast<char>(p[2 * i + 6])};
+        out.append(c, 4);
+        i += 4;
+        continue;
+      }
+    }
+    char32_t cu = p[2 * i] | (p[2 * i + 1] << 8);
+    if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < units) {
+      const char32_t lo = p[2 * i + 2] | (p[2 * i + 3] << 8);
+      if (lo >= 0xDC00 && lo <= 0xDFFF) {
+        cu = 0x10000 + ((cu - 0xD800) << 10) + (lo - 0xDC00);
+        ++i;
+      }
+    }
+    appendUtf8(out, cu);  // a lone surrogate keeps its own three bytes
+    ++i;
+  }
+  return out;
+}
+
+std::string utf8ToUtf16leBytes(std::string_view text) {
+  std::string out;
+  out.resize(text.size() * 2);
+  char* o = out.data();
+  size_t w = 0;
+  size_t i = 0;
+  const size_t n = text.size();
+  auto grow = [&](size_t need) {
+    if (w + need > out.size()) {
+      out.resize(std::max(out.size() * 2, w + need));
+      o = out.data();
+    }
+  };
+  while (i < n) {
+    if (i + 8 <= n) {
+      uint64_t v;
+      std::memcpy(&v, text.data() + i, 8);
+      if ((v & 0x8080808080808080ull) == 0) {
+        grow(16);
+        for (int k = 0; k < 8; ++k) {
+          o[w++] = text[i + k];
+          o[w++] = 0;
+        }
+        i += 8;
+        continue;
+      }
+    }
+    const auto b = static_cast<unsigned char>(text[i]);
+    grow(4);
+    if (b < 0x80) {
+      o[w++] = static_cast<char>(b);
+      o[w++] = 0;
+      ++i;
+      continue;
+    }
+    const char32_t cp = decodeUtf8(text, i);
+    auto put = [&](char32_t u) {
+      o[w++] = static_cast<char>(u & 0xFF);
+      o[w++] = static_cast<char>((u >> 8) & 0xFF);
+    };
+    if (cp >= 0x10000) {
+      put(0xD800 + ((cp - 0x10000) >> 10));
+      put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  out.resize(w);
+  return out;
+}
+
+// ---- cvDomNode --------------------------------------------------------------
+
+cvDomNode::cvDomNode() noexcept { gLiveNodes.fetch_add(1, std::memory_order_relaxed); }
+cvDomNode::cvDomNode(std::string tagName) noexcept : tagName_(std::move(tagName)) {
+  gLiveNodes.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Releases the subtree without recursion, so that a deep document cannot
+// overflow the stack when it is freed.
+cvDomNode::~cvDomNode() {
+  gLiveNodes.fetch_sub(1, std::memory_order_relaxed);
+  if (children_.empty()) return;
+  ChildList pending = std::move(children_);
+  while (!pending.empty()) {
+    DomNodeRef n = std::move(pending.back());
+    pending.pop_back();
+    if (n && n.use_count() == 1) {
+      for (auto& c : n->children_) pending.push_back(std::move(c));
+      n->children_.clear();
+    }
+  }
+}
+
+int64_t cvDomNode::liveCount() noexcept { return gLiveNodes.load(std::memory_order_relaxed); }
+
+DomNodeRef cvDomNode::create(std::string tagName) { return std::make_shared<cvDomNode>(std::move(tagName)); }
+
+std::string cvDomNode::getAttr(std::string_view name, std::string_view defaultValue) {
+  if (const std::string* v = attrs_.find(name)) return *v;
+  if (tStrict) throw AutomationError(10006, "DomNode.SetAttr", "Wrong AttrName of " + std::string(name));
+  attrs_.set(std::string(name), std::string(defaultValue));
+  return std::string(defaultValue);
+}
+
+void cvDomNode::setAttr(std::string_view name, std::string value) {
+  if (std::string* v = attrs_.find(name)) {
+    *v = std::move(value);
+    return;
+  }
+  if (tStrict) throw AutomationError(10006, "DomNode.SetAttr", "Wrong AttrName of " + std::string(name));
+  attrs_.set(std::string(name), std::move(value));
+}
+
+void cvDomNode::removeAttr(std::string_view name) { attrs_.erase(name); }
+
+std::string cvDomNode::getText(std::string_view defaultValue) const {
+  return text_.empty() ? std::string(defaultValue) : text_;
+}
+
+DomNodeRef cvDomNode::childNamed(std::string_view name) const {
+  for (const auto& c : children_)
+    if (c && c->tagName_ == name) return c;
+  return nullptr;
+}
+
+bool cvDomNode::existsName(std::string_view name) const { return childNamed(name) != nullptr; }
+
+DomNodeRef cvDomNode::nodeAt(int64_t position) const {
+  if (position < 0 || position > static_cast<int64_t>(children_.size()))
+    throw wrongTagName(10005, std::to_string(position));
+  if (position == 0) throw runtimeError(kSubscriptOutOfRange, kComponent);
+  return children_[static_cast<size_t>(position - 1)];
+}
+
+namespace {
+
+// One step of a name lookup on node n (no backslash in step).
+DomNodeRef lookupStep(cvDomNode& n, std::string_view step) {
+  // A text that reads as a number is a position given as text: it is not a
+  // tag name, and the child list has no keys to look it up by.
+  if (auto d = parseNumber(step)) {
+    if (*d < 0 || *d > n.length()) throw wrongTagName(10005, step);
+    throw runtimeError(kInvalidCall, kComponent);
+  }
+  for (const auto& c : n.children())
+    if (c && c->tagName() == step) return c;
+  if (tStrict) throw wrongTagName(10002, step);
+  auto created = cvDomNode::create(std::string(step));
+  n.children().push_back(created);
+  return created;
+}
+
+}  // namespace
+
+DomNodeRef cvDomNode::node(std::string_view nameOrPath) {
+  if (nameOrPath.find('\\') == std::string_view::npos) return lookupStep(*this, nameOrPath);
+  DomNodeRef cur;
+  cvDomNode* at = this;
+  std::string_view rest = nameOrPath;
+  for (;;) {
+    const size_t bs = rest.find('\\');
+    if (bs == std::string_view::npos) return lookupStep(*at, rest);
+    cur = lookupStep(*at, rest.substr(0, bs));
+    at = cur.get();
+    rest = rest.substr(bs + 1);
+  }
+}
+
+DomNodeRef cvDomNode::nodeVar(const Variant& index) {
+  if (index.isNumeric()) {
+    const double d = index.toDouble();
+    if (d < 0 || d > length()) throw wrongTagName(10005, index.toText());
+    if (index.isText()) throw runtimeError(kInvalidCall, kComponent);
+    return nodeAt(index.toLong());
+  }
+  return node(std::string_view(index.toText()));
+}
+
+bool cvDomNode::exists(const Variant& index) const {
+  if (auto n = index.asWholeNumber()) return *n >= 1 && *n <= length();
+  return existsName(index.toText());
+}
+
+void cvDomNode::checkAdoptable(const DomNodeRef& newNode) const {
+  if (!newNode) throw runtimeError(kObjectNotSet, kComponent);
+  // A node may not become its own descendant: the tree would never be
+  // freed and could not be written.
+  std::vector<const cvDomNode*> pending{newNode.get()};
+  std::unordered_set<const cvDomNode*> seen;
+  while (!pending.empty()) {
+    const cvDomNode* n = pending.back();
+    pending.pop_back();
+    if (n == this) throw runtimeError(kInvalidCall, kComponent);
+    if (n->children_.empty() || !seen.insert(n).second) continue;
+    for (const auto& c : n->children_)
+      if (c) pending.push_back(c.get());
+  }
+}
+
+DomNodeRef cvDomNode::setNode(const Variant& index, DomNodeRef newNode) {
+  if (!newNode) throw runtimeError(kObjectNotSet, kComponent);
+  if (auto pos = index.asWholeNumber()) {
+    if (*pos < 1 || *pos > length()) throw runtimeError(kSubscriptOutOfRange, kComponent);
+    checkAdoptable(newNode);
+    children_[static_cast<size_t>(*pos - 1)] = newNode;
+    return newNode;
+  }
+  const std::string name = index.toText();
+  for (auto& c : children_) {
+    if (c && c->tagName_ == name) {
+      checkAdoptable(newNode);
+      c = newNode;
+      return newNode;
+    }
+  }
+  return nullptr;
+}
+
+DomNodeRef cvDomNode::removeNodeAt(int64_t position) {
+  if (position < 1 || position > length()) throw runtimeError(kSubscriptOutOfRange, kComponent);
+  auto it = children_.begin() + (position - 1);
+  DomNodeRef removed = std::move(*it);
+  children_.erase(it);
+  return removed;
+}
+
+DomNodeRef cvDomNode::removeNode(const DomNodeRef& child) {
+  if (!child) return nullptr;
+  for (auto it = children_.begin(); it != children_.end(); ++it) {
+    if (*it == child) {
+      DomNodeRef removed = std::move(*it);
+      children_.erase(it);
+      return removed;
+    }
+  }
+  return nullptr;
+}
+
+DomNodeRef cvDomNode::removeNodeVar(const Variant& index) {
+  if (index.isNumeric()) return removeNodeAt(index.toLong());
+  return removeNode(index.as<cvDomNode>());
+}
+
+void cvDomNode::appendNode(DomNodeRef newNode) {
+  checkAdoptable(newNode);
+  newNode->parent_ = std::static_pointer_cast<cvDomNode>(weak_from_this().lock());
+  children_.push_back(std::move(newNode));
+}
+
+std::string cvDomNode::value() const { return nodeToText(*this); }
+
+void cvDomNode::setValue(std::string_view text) {
+  DomNodeRef parsed = textToNode(text);
+  attrs_ = std::move(parsed->attrs_);
+  children_ = std::move(parsed->children_);
+  parsed->children_.clear();
+  // The adopted children now belong to this node.
+  auto self = std::static_pointer_cast<cvDomNode>(weak_from_this().lock());
+  for (auto& c : children_)
+    if (c && c->parent_.lock() == parsed) c->parent_ = self;
+  setText(parsed->getText());
+  tagName_ = parsed->tagName_;
+}
+
+// ---- reading ------------------------------------------------------------
+
+void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
+  struct Frame {
+    cvDomNode* node;
+    DomNodeRef hold;          // keeps a node reached through Parent alive
+    std::weak_ptr<cvDomNode> self;
+    size_t dirty;             // first place where an entity may start
+  };
+  auto frameFor = [](DomNodeRef n) {
+    const size_t amp = n->text().find('&');
+    cvDomNode* raw = n.get();
+    std::weak_ptr<cvDomNode> w = n;
+    return Frame{raw, std::move(n), std::move(w), amp};
+  };
+  std::vector<Frame> stack;
+  {
+    auto self = std::static_pointer_cast<cvDomNode>(start.weak_from_this().lock());
+    stack.push_back(Frame{&start, nullptr, self, start.text().find('&')});
+  }
+  auto current = [&]() -> Frame& {
+    if (stack.empty()) throw runtimeError(kObjectNotSet, kComponent);
+    return stack.back();
+  };
+  auto appendBefore = [](Frame& f, std::string_view before) {
+    if (before.empty()) return;
+    std::string& t = f.node->textRef();
+    const size_t oldLen = t.size();
+    t.append(before);
+    if (f.dirty == std::string::npos) {
+      const size_t from = oldLen >= 5 ? oldLen - 5 : 0;
+      const size_t amp = t.find('&', from);
+      if (amp != std::string::npos) f.dirty = amp;
+    }
+  };
+
+  size_t pos = 0;
+  const size_t n = text.size();
+  while (pos < n) {
+    size_t lt, gt;
+    if (!findTag(text, pos, lt, gt)) {
+      Frame& f = current();
+      std::string& t = f.node->textRef();
+      if (!t.empty()) t.append("\r\n");
+      t.append(text.substr(pos));
+      return;
+    }
+    const std::string_view before = text.substr(pos, lt - pos);
+    const TagScan tag = parseTag(text.substr(lt, gt - lt + 1));
+    pos = gt + 1;
+    switch (tag.type) {
+      case clsTagString::kStart: {
+        Frame& f = current();
+        appendBefore(f, before);
+        auto child = std::make_shared<cvDomNode>(std::string(tag.name));
+        parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
+          child->loadAttr(std::string(name), decodedValue(value));
+        });
+        child->setParent(f.self.lock());
+        f.node->children().push_back(child);
+        stack.push_back(Frame{child.get(), nullptr, child, std::string::npos});
+        break;
+      }
+      case clsTagString::kEnd: {
+        Frame& f = current();
+        appendBefore(f, before);
+        if (f.dirty != std::string::npos)
+          f.dirty = decodeInPlace(f.node->textRef(), f.dirty);
+        if (tag.name == f.node->tagName()) {
+          if (stack.size() > 1) {
+            stack.pop_back();
+          } else {
+            DomNodeRef p = f.node->parent();
+            stack.pop_back();
+            if (p) stack.push_back(frameFor(std::move(p)));
+          }
+        }
+        break;
+      }
+      case clsTagString::kEmpty: {
+        Frame& f = current();
+        auto child = std::make_shared<cvDomNode>(std::string(tag.name));
+        parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
+          child->loadAttr(std::string(name), decodedValue(value));
+        });
+        child->setParent(f.self.lock());
+        f.node->children().push_back(std::move(child));
+        break;
+      }
+      case clsTagString::kDeclaration:
+        parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
+          declaration_.set(asciiLower(name), std::string(value));
+        });
+        break;
+    }
+  }
+}
+
+DomNodeRef textToNode(std::string_view text) {
+  cvDomDoc scratch;
+  auto container = cvDomNode::create();
+  scratch.parseText(*container, text);
+  if (container->children().size() == 1) {
+    DomNodeRef only = container->children().front();
+    return only;
+  }
+  return container;
+}
+
+// ---- writing ------------------------------------------------------------
+
+namespace {
+
+void openTag(std::string& out, const cvDomNode& n) {
+  out.push_back('<');
+  out.append(n.tagName());
+  for (const auto& [name, value] : n.attrTable()) {
+    out.push_back(' ');
+    out.append(name);
+    out.append("=\"");
+    appendEncoded(out, value);
+    out.push_back('"');
+  }
+}
+
+void writeNode(std::string& out, const cvDomNode& root) {
+  struct Frame {
+    const cvDomNode* node;
+    size_t next;
+  };
+  std::vector<Frame> stack;
+  auto open = [&](const cvDomNode& n) {
+    openTag(out, n);
+    if (n.text().empty() && n.children().empty()) {
+      out.append("/>");
+      return;
+    }
+    out.push_back('>');
+    appendEncoded(out, n.text());
+    stack.push_back(Frame{&n, 0});
+  };
+  open(root);
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    const ChildList& kids = f.node->children();
+    if (f.next < kids.size()) {
+      const cvDomNode* child = kids[f.next++].get();
+      if (child) open(*child);
+      continue;
+    }
+    out.append("</");
+    out.append(f.node->tagName());
+    out.push_back('>');
+    stack.pop_back();
+  }
+}
+
+}  // namespace
+
+std::string nodeToText(const cvDomNode& node) {
+  std::string out;
+  writeNode(out, node);
+  return out;
+}
+
+// ---- cvDomDoc -------------------------------------------------------------
+
+cvDomDoc::cvDomDoc() { declaration_.set("version", "1.0"); }
+
+DomNodeRef cvDomDoc::createNode(std::string tagName) const {
+  if (tagName.empty()) throw AutomationError(10002, "", "");
+  return cvDomNode::create(std::move(tagName));
+}
+
+std::string cvDomDoc::getAttr(std::string_view name, std::string_view defaultValue) const {
+  if (const std::string* v = declaration_.find(asciiLower(name))) return *v;
+  return std::string(defaultValue);
+}
+
+void cvDomDoc::setAttr(std::string_view name, std::string value) {
+  declaration_.set(asciiLower(name), std::move(value));
+}
+
+void cvDomDoc::removeAttr(std::string_view name) { declaration_.erase(asciiLower(name)); }
+
+std::string cvDomDoc::documentText() const {
+  std::string out = "<?xml";
+  for (const auto& [name, value] : declaration_) {
+    out.push_back(' ');
+    out.append(name);
+    out.append("=\"");
+    out.append(value);
+    out.push_back('"');
+  }
+  out.append("?>");
+  if (root_) writeNode(out, *root_);
+  return out;
+}
+
+void cvDomDoc::readDoc(std::string_view path) {
+  if (!path.empty()) filePath_ = std::string(path);
+  try {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::path(filePath_), ec))
+      throw AutomationError(19999, "ReadDoc", filePath_ + "is not exist.");
+    std::string bytes;
+    {
+      std::ifstream in(fs::path(filePath_), std::ios::binary);
+      if (!in) throw AutomationError(19999, "ReadDoc", "Permission denied");
+      in.seekg(0, std::ios::end);
+      const std::streamoff size = in.tellg();
+      in.seekg(0, std::ios::beg);
+      if (size < 0) throw AutomationError(19999, "ReadDoc", "Path/File access error");
+      bytes.resize(static_cast<size_t>(size));
+      if (!in.read(bytes.data(), size)) throw AutomationError(19999, "ReadDoc", "Path/File access error");
+    }
+    if (bytes.size() < 3) throw AutomationError(19999, "ReadDoc", "Input past end of file");
+    header_ = {static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1])};
+    std::string text = utf16leBytesToUtf8(std::string_view(bytes).substr(2));
+    std::string().swap(bytes);
+    auto container = cvDomNode::create();
+    parseText(*container, text);
+    if (container->children().size() != 1)
+      throw AutomationError(19999, "ReadDoc", "Wrong format of file " + filePath_);
+    root_ = container->children().front();
+  } catch (const AutomationError& e) {
+    if (e.number() == 19999) throw;
+    throw AutomationError(19999, "ReadDoc", e.description());
+  } catch (const std::bad_alloc&) {
+    throw AutomationError(19999, "ReadDoc", "Out of memory");
+  }
+}
+
+namespace {
+
+[[noreturn]] void saveFailure(int err) {
+  int32_t number;
+  const char* text;
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      number = 76;
+      text = "Path not found";
+      break;
+    case ENOSPC:
+      number = 61;
+      text = "Disk full";
+      break;
+    default:
+      number = 75;
+      text = "Path/File access error";
+      break;
+  }
+  throw AutomationError(10000 + number, "clxDom->SaveDoc", text);
+}
+
+}  // namespace
+
+void cvDomDoc::saveDoc(std::string_view path) {
+  if (!path.empty()) filePath_ = std::string(path);
+  if (!root_)
+    throw AutomationError(10000 + kObjectNotSet, "clxDom->SaveDoc", runtimeErrorText(kObjectNotSet));
+  if (filePath_.empty()) saveFailure(EACCES);
+  std::string bytes;
+  try {
+    const std::string text = documentText();
+    bytes.reserve(2 + text.size() * 2);
+    bytes.push_back(static_cast<char>(header_[0]));
+    bytes.push_back(static_cast<char>(header_[1]));
+    bytes.append(utf8ToUtf16leBytes(text));
+  } catch (const std::bad_alloc&) {
+    throw AutomationError(10007, "clxDom->SaveDoc", "Out of memory");
+  }
+
+  // Write a new file beside the old one and rename it over: a failure at any
+  // point leaves the old file as it was.
+  const fs::path target(filePath_);
+  static std::atomic<unsigned> counter{0};
+  std::string tmp;
+  FILE* f = nullptr;
+  for (int attempt = 0; attempt < 100 && !f; ++attempt) {
+    tmp = filePath_ + ".tmp" + std::to_string(
+#if QUILL_HAVE_FSYNC
+                                   static_cast<long>(::getpid())
+#else
+                                   0L
+#endif
+                                   ) +
+          "-" + std::to_string(counter.fetch_add(1));
+    errno = 0;
+    f = std::fopen(tmp.c_str(), "wbx");
+    if (!f && errno != EEXIST) saveFailure(errno);
+  }
+  if (!f) saveFailure(EEXIST);
+  int err = 0;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) err = errno ? errno : EIO;
+  if (!err && std::fflush(f) != 0) err = errno ? errno : EIO;
+#if QUILL_HAVE_FSYNC
+  if (!err && ::fsync(::fileno(f)) != 0 && errno != EINVAL) err = errno;
+#endif
+  if (std::fclose(f) != 0 && !err) err = errno ? errno : EIO;
+  std::error_code ec;
+  if (!err) {
+    // Keep the permissions of the file being replaced.
+    const auto st = fs::status(target, ec);
+    if (!ec && fs::is_regular_file(st)) fs::permissions(tmp, st.permissions(), ec);
+    ec.clear();
+    fs::rename(tmp, target, ec);
+    if (ec) err = ec.value();
+  }
+  if (err) {
+    std::error_code ignored;
+    fs::remove(tmp, ignored);
+    saveFailure(err);
+  }
+}
+
+// ---- clsTagString -----------------------------------------------------------
+
+void clsTagString::inputString(std::string_view src) {
+  tagName.clear();
+  beforeText.clear();
+  afterText.clear();
+  tagType = kNone;
+  tagAttr.clear();
+  tagText.clear();
+  size_t lt, gt;
+  if (!findTag(src, 0, lt, gt)) {
+    beforeText = std::string(src);
+    return;
+  }
+  beforeText = std::string(src.substr(0, lt));
+  afterText = std::string(src.substr(gt + 1));
+  tagText = std::string(src.substr(lt, gt - lt + 1));
+  const TagScan tag = parseTag(tagText);
+  tagType = tag.type;
+  tagName = std::string(tag.name);
+  parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
+    tagAttr.set(std::string(name), std::string(value));
+  });
+}
+
+}  // namespace quill
