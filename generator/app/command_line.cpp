@@ -1,0 +1,57 @@
+#include "generator/app/command_line.h"
+
+#include <cstdlib>
+
+namespace quill {
+
+const char* const kUsageText =
+    "Usage: quillant [--no-gui] [PROJECT_FOLDER/ProjectDef.prj]\n"
+    "\n"
+    "Generates a project's catalogue site from its workbook and templates.\n"
+    "\n"
+    "With a project file, quillant performs one generation run and exits:\n"
+    "it imports Data.xls, runs the project's selected scripts and writes the\n"
+    "pages into the project's Output folder. Without one, it opens the project\n"
+    "in the program folder in its main window.\n"
+    "\n"
+    "Options:\n"
+    "  --no-gui     run on the terminal even when a display is available\n"
+    "  --help       show this text and exit\n"
+    "  --version    show the version and exit\n"
+    "  --           end of options; everything after it is the project path\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the run or the start-up failed,\n"
+    "2 on a usage error, 130 when the run was cancelled with Ctrl-C.\n";
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+  CommandLine cl;
+  std::string path;
+  bool optionsEnded = false;
+  for (const std::string& a : args) {
+    if (!optionsEnded && a.size() > 2 && a.rfind("--", 0) == 0) {
+      if (a == "--help") cl.help = true;
+      else if (a == "--version") cl.version = true;
+      else if (a == "--no-gui") cl.noGui = true;
+      else cl.error = "unknown option " + a;
+      continue;
+    }
+    if (!optionsEnded && a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (!path.empty()) path += ' ';
+    path += a;
+  }
+  cl.projectPath = std::move(path);
+  return cl;
+}
+
+bool displayAvailable() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* v = std::getenv(name);
+    if (v && *v) return true;
+  }
+  return false;
+}
+
+}  // namespace quill

@@ -1,0 +1,77 @@
+// quillant: generates a project's catalogue site.
+//
+//   quillant <project folder>/ProjectDef.prj   one generation run, then exit
+//   quillant                                   the project of the program folder, main window
+//
+// Without a display (or with --no-gui) the run reports on the terminal.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
+#include <iostream>
+#include <memory>
+
+#include "generator/app/command_line.h"
+#include "generator/app/startup.h"
+#include "generator/run/terminal_status.h"
+#include "generator/ui/prompter.h"
+#include "generator/ui/qt_prompter.h"
+#include "store/store.h"
+
+using namespace quill;
+
+namespace {
+
+int usageError(const std::string& message) {
+  std::cerr << "quillant: " << message << "\nTry 'quillant --help' for more information.\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const CommandLine cl = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (cl.help) {
+    std::cout << kUsageText;
+    return 0;
+  }
+  if (cl.version) {
+    std::cout << "quillant " << QUILLANT_VERSION << "\n";
+    return 0;
+  }
+  if (!cl.error.empty()) return usageError(cl.error);
+
+  const bool gui = !cl.noGui && displayAvailable();
+  int qtArgc = 1;  // Qt sees no arguments: the command line is the project path
+  std::unique_ptr<QCoreApplication> app;
+  if (gui)
+    app = std::make_unique<QApplication>(qtArgc, argv);
+  else
+    app = std::make_unique<QCoreApplication>(qtArgc, argv);
+
+  registerStoreClasses();
+
+  if (cl.projectPath.empty())
+    return usageError(
+        "the main window is not part of this build yet; give the project file to run, "
+        "for example: quillant MyShop/ProjectDef.prj");
+
+  TerminalStatus status(std::cout, std::cerr);
+  TerminalPrompter terminalPrompter(std::cerr);
+  QtPrompter windowPrompter;
+  StartupServices services;
+  services.appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+  services.display = &status;
+  services.prompter = gui ? static_cast<Prompter*>(&windowPrompter) : &terminalPrompter;
+  if (gui) {
+    services.openFolder = [](const std::string& folder) {
+      QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));
+    };
+  } else {
+    TerminalStatus::installInterruptHandler();
+    services.openFolder = [](const std::string& folder) {
+      std::cout << "Pages written to " << folder << "/\n";
+    };
+  }
+  return runBatch(cl.projectPath, services);
+}

@@ -1,0 +1,29 @@
+#include "generator/project/project_context.h"
+
+namespace quill {
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+void loadCaptions(ProjectContext& context, const std::string& appFolder) {
+  context.appFolder = appFolder;
+  if (context.appFolder.empty() || context.appFolder.back() != '/') context.appFolder += '/';
+  auto captions = cvDomDoc::create();
+  captions->readDoc(context.appFolder + "qlang.xml");
+  context.formsNode = captions->root()->node("forms");
+  context.messageNode = captions->root()->node("Message");
+}
+
+void loadProject(ProjectContext& context, const std::string& path) {
+  context.projectDoc = cvDomDoc::create();
+  context.projectFolder = folderOf(path);
+  context.projectDoc->readDoc(path);
+  cvDomDoc::setDebugFlag(true);
+  context.scriptsNode = context.projectDoc->root()->node("Scripts");
+  context.setupNode = context.projectDoc->root()->node("Setup");
+  context.projectDoc->saveDoc();
+}
+
+}  // namespace quill

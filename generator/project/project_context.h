@@ -1,0 +1,34 @@
+// What the generator knows about its program folder and the project it
+// works on. Filled once at start-up, read by the run and the windows.
+#pragma once
+
+#include <string>
+
+#include "store/dom.h"
+
+namespace quill {
+
+struct ProjectContext {
+  std::string appFolder;      // program folder, ending in a separator
+  std::string projectFolder;  // folder of ProjectDef.prj, ending in a separator ("" for a bare name)
+  std::shared_ptr<cvDomDoc> projectDoc;
+  DomNodeRef scriptsNode;  // ProjectDef.prj: root / Scripts
+  DomNodeRef setupNode;    // ProjectDef.prj: root / Setup
+  DomNodeRef formsNode;    // qlang.xml: root / forms
+  DomNodeRef messageNode;  // qlang.xml: root / Message
+};
+
+// Reads the caption document appFolder + "qlang.xml" in lenient mode: a
+// missing `forms` or `Message` node is created empty. Raises the store's
+// errors for a missing or malformed file.
+void loadCaptions(ProjectContext& context, const std::string& appFolder);
+
+// Loads the project definition at path, switches the store to strict mode,
+// takes its Scripts and Setup nodes and writes the definition back at once
+// in the store's own form.
+void loadProject(ProjectContext& context, const std::string& path);
+
+// The folder part of a path, up to and including its last separator.
+std::string folderOf(const std::string& path);
+
+}  // namespace quill

@@ -1,0 +1,32 @@
+// What a generation run shows while it works, and how it learns that the
+// user wants it to stop. The status window is one implementation; a
+// terminal line is another.
+#pragma once
+
+#include <string>
+
+namespace quill {
+
+class StatusDisplay {
+ public:
+  virtual ~StatusDisplay() = default;
+
+  // The window's title and cancel caption, read from the caption document
+  // before the run starts.
+  virtual void setCaptions(const std::string& title, const std::string& cancelCaption) = 0;
+  // The busy animation starts; the run begins.
+  virtual void started() = 0;
+  // Status line: the entry's name and the "outputting" text. position counts
+  // the selected entries from 1; total is their number.
+  virtual void entryStarted(const std::string& statusText, int position, int total) = 0;
+  // The debug text of the entry that finished last.
+  virtual void setDebugText(const std::string& text) = 0;
+  // Lets pending window events through (the points where a cancel can land).
+  virtual void processEvents() = 0;
+  // Something the user should know that is no error of the run.
+  virtual void notice(const std::string& text) = 0;
+  // Set once the user confirmed cancelling.
+  virtual bool cancelFlag() const = 0;
+};
+
+}  // namespace quill

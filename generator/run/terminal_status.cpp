@@ -1,0 +1,57 @@
+#include "generator/run/terminal_status.h"
+
+#include <atomic>
+#include <csignal>
+#include <ostream>
+
+#include "generator/ui/prompter.h"
+
+namespace quill {
+
+namespace {
+
+std::atomic<bool> g_cancel{false};
+
+extern "C" void onInterrupt(int) {
+  if (g_cancel.exchange(true)) {
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
+  }
+}
+
+}  // namespace
+
+TerminalStatus::TerminalStatus(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+void TerminalStatus::installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
+void TerminalStatus::requestCancel() { g_cancel = true; }
+void TerminalStatus::clearCancel() { g_cancel = false; }
+bool TerminalStatus::cancelFlag() const { return g_cancel; }
+
+void TerminalStatus::notice(const std::string& text) {
+  err_ << "quillant: warning: " << toTerminalText(text) << std::endl;
+}
+
+void TerminalStatus::setCaptions(const std::string& title, const std::string&) { title_ = title; }
+
+void TerminalStatus::started() {
+  if (!title_.empty()) out_ << title_ << std::endl;
+}
+
+void TerminalStatus::entryStarted(const std::string& statusText, int position, int total) {
+  out_ << '[' << position << '/' << total << "] " << toTerminalText(statusText) << std::endl;
+}
+
+void TerminalStatus::setDebugText(const std::string& text) {
+  const std::string lines = toTerminalText(text);
+  size_t start = 0;
+  while (start < lines.size()) {
+    size_t end = lines.find('\n', start);
+    if (end == std::string::npos) end = lines.size();
+    out_ << "    " << lines.substr(start, end - start) << '\n';
+    start = end + 1;
+  }
+  out_.flush();
+}
+
+}  // namespace quill

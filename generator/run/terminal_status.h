@@ -1,0 +1,37 @@
+// Status of a run on a terminal: one line per entry with its position, the
+// entry's debug text indented below it. Ctrl-C asks nothing: it sets the
+// cancel flag, and the run stops before its next entry; a second Ctrl-C ends
+// the program at once.
+#pragma once
+
+#include <iosfwd>
+
+#include "generator/run/status_display.h"
+
+namespace quill {
+
+class TerminalStatus : public StatusDisplay {
+ public:
+  TerminalStatus(std::ostream& out, std::ostream& err);
+
+  // Routes SIGINT to the cancel flag of every TerminalStatus.
+  static void installInterruptHandler();
+  // The flag the handler sets (also settable by tests).
+  static void requestCancel();
+  static void clearCancel();
+
+  void setCaptions(const std::string& title, const std::string& cancelCaption) override;
+  void started() override;
+  void entryStarted(const std::string& statusText, int position, int total) override;
+  void setDebugText(const std::string& text) override;
+  void processEvents() override {}
+  void notice(const std::string& text) override;
+  bool cancelFlag() const override;
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  std::string title_;
+};
+
+}  // namespace quill

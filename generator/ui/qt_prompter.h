@@ -1,0 +1,24 @@
+// Prompter that shows QMessageBox dialogs owned by a parent window.
+#pragma once
+
+#include "generator/ui/prompter.h"
+
+class QWidget;
+
+namespace quill {
+
+class QtPrompter : public Prompter {
+ public:
+  explicit QtPrompter(QWidget* parent = nullptr) : parent_(parent) {}
+  void setParent(QWidget* parent) { parent_ = parent; }
+  void info(const std::string& text, const std::string& title = {}) override;
+  void error(const std::string& text, const std::string& title = {}) override;
+  void warning(const std::string& text, const std::string& title = {}) override;
+  bool confirm(const std::string& text, const std::string& title = {},
+               bool defaultAnswer = false) override;
+
+ private:
+  QWidget* parent_;
+};
+
+}  // namespace quill
