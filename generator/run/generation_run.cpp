@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace quill {
 
 bool readScriptFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(fs::u8path(path), std::ios::binary);
+  std::ifstream in(fs::path(path), std::ios::binary);
   if (!in) return false;
   bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad() && !bytes.empty();
@@ -59,7 +59,7 @@ std::string GenerationRun::printoutFile() {
 
 std::string GenerationRun::runEntries() {
   script::ScriptHost host;
-  host.setModuleFolder(fs::u8path(context_.projectFolder + "Script"));
+  host.setModuleFolder(fs::path(context_.projectFolder + "Script"));
   const int total = context_.scriptsNode->length();
   for (int i = 1; i <= total; ++i) {
     if (display_.cancelFlag()) return {};
@@ -67,7 +67,7 @@ std::string GenerationRun::runEntries() {
     if (!runEntry(host, context_.scriptsNode->nodeAt(i), i, total, result)) return result;
   }
   std::error_code ignored;
-  fs::remove(fs::u8path(context_.projectFolder + "Data.mdb"), ignored);
+  fs::remove(fs::path(context_.projectFolder + "Data.mdb"), ignored);
   return {};
 }
 
@@ -100,7 +100,7 @@ bool GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
 
 RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, Prompter& prompter,
                          const std::function<void(const std::string& folder)>& openFolder) {
-  const fs::path output = fs::u8path(context.projectFolder + "Output");
+  const fs::path output = fs::path(context.projectFolder + "Output");
   if (!fs::exists(output)) fs::create_directories(output);
 
   GenerationRun run(context, display, prompter);

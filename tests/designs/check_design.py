@@ -29,8 +29,12 @@ def fail(msg):
 
 
 def check_project(design):
-    with open(os.path.join(design, "ProjectDef.prj"), encoding="utf-8") as f:
-        text = f.read()
+    # A tag document: two header bytes, then UTF-16LE text.
+    with open(os.path.join(design, "ProjectDef.prj"), "rb") as f:
+        data = f.read()
+    if data[:2] != b"\xff\xfe":
+        fail("ProjectDef.prj: not built into a tag document (header bytes FF FE)")
+    text = data[2:].decode("utf-16-le")
     if not text.startswith('<?xml version="1.0"?><'):
         fail("ProjectDef.prj: must start with the declaration, directly followed by the root")
     if re.search(r'>\s+<', text) or text != text.strip():

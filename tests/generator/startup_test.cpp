@@ -1,0 +1,101 @@
+#include "generator/app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "generator/app/command_line.h"
+#include "generator/project/project_context.h"
+#include "test_project.h"
+
+using namespace quill;
+using namespace quill::test;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override { cvDomDoc::setDebugFlag(false); }
+
+  int start(const TestProject& p, const std::string& path) {
+    StartupServices s;
+    s.appFolder = p.appFolder();
+    s.display = &display;
+    s.prompter = &prompter;
+    s.openFolder = [this](const std::string& f) { opened = f; };
+    return runBatch(path, s);
+  }
+
+  RecordingDisplay display;
+  RecordingPrompter prompter;
+  std::string opened;
+};
+
+}  // namespace
+
+TEST(CommandLine, ArgumentsJoinIntoOnePathAndOptionsAreRecognised) {
+  const CommandLine cl = parseCommandLine({"--no-gui", "/tmp/My", "Shop/ProjectDef.prj"});
+  EXPECT_TRUE(cl.noGui);
+  EXPECT_EQ(cl.projectPath, "/tmp/My Shop/ProjectDef.prj");
+  EXPECT_EQ(parseCommandLine({"--", "--odd"}).projectPath, "--odd");
+  EXPECT_FALSE(parseCommandLine({"--bogus"}).error.empty());
+  EXPECT_TRUE(parseCommandLine({}).projectPath.empty());
+}
+
+TEST_F(StartupTest, ProjectFileIsRewrittenInTheStoresFormAndTheOutputFolderOpened) {
+  TestProject p;
+  TestProject::writeBytes(p.projectFile(),
+                          stringToUtf16le(u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/>\r\n<Setup/></P>"));
+  EXPECT_EQ(start(p, p.projectFile()), 0);
+  EXPECT_EQ(readFile(p.projectFile()),
+            stringToUtf16le(u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>"));
+  EXPECT_TRUE(fs::is_directory(p.folder() / "Output"));
+  EXPECT_EQ(opened, p.folderText() + "Output");
+}
+
+TEST_F(StartupTest, StartupErrorsAreShownAsMain) {
+  TestProject p;
+  TestProject::writeBytes(p.projectFile(), stringToUtf16le(u"\uFEFF<P><Scripts/></P>"));
+  EXPECT_EQ(start(p, p.projectFile()), 1);
+  ASSERT_EQ(prompter.errors.size(), 1u);
+  EXPECT_EQ(prompter.errors[0], "Main:Wrong Tag Name of \"Setup\"");
+
+  prompter.errors.clear();
+  EXPECT_EQ(start(p, p.folderText() + "missing.prj"), 1);
+  ASSERT_EQ(prompter.errors.size(), 1u);
+  EXPECT_EQ(prompter.errors[0], "Main:" + p.folderText() + "missing.prjis not exist.");
+}
+
+TEST_F(StartupTest, FailedRunReportsUnderItsHeadingAndOpensNothing) {
+  TestProject p;
+  p.writeScript("a.lua", "function OutputFile(f) ErrMsg = 'bad' end");
+  p.writeProject({{"True", "a.lua", "A"}});
+  EXPECT_EQ(start(p, p.projectFile()), 1);
+  EXPECT_EQ(prompter.errors.back(), "Failed:\r\nbad");
+  EXPECT_EQ(opened, "");
+}
+
+TEST_F(StartupTest, BareFileNameWorksFromTheProjectFolder) {
+  TestProject p;
+  p.writeProject({});
+  const fs::path before = fs::current_path();
+  fs::current_path(p.folder());
+  ProjectContext context;
+  loadProject(context, "ProjectDef.prj");
+  fs::current_path(before);
+  EXPECT_EQ(context.projectFolder, "");
+  EXPECT_EQ(context.scriptsNode->length(), 0);
+}
+
+// The program itself, as a user runs it.
+TEST(QuillantProgram, HelpVersionAndUsageErrors) {
+  const std::string exe = std::string(std::getenv("QUILLANT_PROGRAM_DIR")) + "/quillant";
+  EXPECT_EQ(std::system((exe + " --help >/dev/null").c_str()), 0);
+  EXPECT_EQ(std::system((exe + " --version >/dev/null").c_str()), 0);
+  EXPECT_EQ(WEXITSTATUS(std::system((exe + " --bogus 2>/dev/null").c_str())), 2);
+}

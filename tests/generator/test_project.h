@@ -1,0 +1,118 @@
+// A project folder in a temporary place, with a project definition built
+// through the store, script files and a caption document, for run tests.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/utf.h"
+#include "generator/run/status_display.h"
+#include "generator/ui/prompter.h"
+#include "store/dom.h"
+
+namespace quill::test {
+
+namespace fs = std::filesystem;
+
+struct ScriptEntry {
+  std::string selected = "True";  // "" leaves the attribute out
+  std::string scriptCode;
+  std::string name;
+};
+
+class TestProject {
+ public:
+  explicit TestProject(const std::string& folderName = "project") {
+    base_ = fs::temp_directory_path() / ("quillant-test-" + std::to_string(::getpid()) + "-" +
+                                         std::to_string(counter_++));
+    fs::create_directories(base_);
+    folder_ = base_ / fs::path(folderName);
+    fs::create_directories(folder_ / "Script");
+    fs::create_directories(base_ / "app");
+    writeCaptions();
+  }
+  ~TestProject() {
+    std::error_code ec;
+    fs::remove_all(base_, ec);
+  }
+
+  fs::path folder() const { return folder_; }
+  std::string folderText() const { return folder_.string() + "/"; }
+  std::string appFolder() const { return (base_ / "app").string() + "/"; }
+  std::string projectFile() const { return (folder_ / "ProjectDef.prj").string(); }
+
+  void writeProject(const std::vector<ScriptEntry>& entries, bool withSetup = true) const {
+    auto doc = cvDomDoc::create();
+    auto root = cvDomNode::create("Project");
+    root->loadAttr("Name", "Test");
+    auto scripts = cvDomNode::create("Scripts");
+    for (const auto& e : entries) {
+      auto node = cvDomNode::create("Script");
+      if (!e.selected.empty()) node->loadAttr("Selected", e.selected);
+      node->loadAttr("ScriptCode", e.scriptCode);
+      node->loadAttr("Name", e.name);
+      scripts->appendNode(node);
+    }
+    root->appendNode(scripts);
+    if (withSetup) root->appendNode(cvDomNode::create("Setup"));
+    doc->setRoot(root);
+    doc->saveDoc(projectFile());
+  }
+
+  // Script text stored as UTF-16LE, as scripts are kept.
+  void writeScript(const std::string& name, const std::string& luaText) const {
+    writeBytes(folder_ / "Script" / fs::path(name), stringToUtf16le(utf8ToUtf16(luaText)));
+  }
+  static void writeBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+
+ private:
+  void writeCaptions() const {
+    auto doc = cvDomDoc::create();
+    doc->setRoot(cvDomNode::create("lang"));
+    doc->root()->setValue(
+        "<lang><forms><frmStatus Caption=\"Status\"><Command1 Caption=\"Cancel\"/>"
+        "<Message Outputing=\" running\"/></frmStatus></forms>"
+        "<Message ErrOccured=\"Failed:\"/></lang>");
+    doc->saveDoc(appFolder() + "qlang.xml");
+  }
+
+  static inline int counter_ = 0;
+  fs::path base_;
+  fs::path folder_;
+};
+
+// Records what a run shows.
+class RecordingDisplay : public StatusDisplay {
+ public:
+  std::vector<std::string> statusLines, debugTexts, notices;
+  std::string title;
+  bool cancel = false;
+  int cancelAfterEntries = -1;  // sets the cancel flag once this many entries started
+
+  void setCaptions(const std::string& t, const std::string&) override { title = t; }
+  void started() override {}
+  void entryStarted(const std::string& text, int, int) override {
+    statusLines.push_back(text);
+    if (cancelAfterEntries >= 0 && static_cast<int>(statusLines.size()) >= cancelAfterEntries)
+      cancel = true;
+  }
+  void setDebugText(const std::string& text) override { debugTexts.push_back(text); }
+  void processEvents() override {}
+  void notice(const std::string& text) override { notices.push_back(text); }
+  bool cancelFlag() const override { return cancel; }
+};
+
+class RecordingPrompter : public Prompter {
+ public:
+  std::vector<std::string> errors, infos;
+  void info(const std::string& t, const std::string&) override { infos.push_back(t); }
+  void error(const std::string& t, const std::string&) override { errors.push_back(t); }
+  void warning(const std::string& t, const std::string&) override { errors.push_back(t); }
+  bool confirm(const std::string&, const std::string&, bool d) override { return d; }
+};
+
+}  // namespace quill::test
