@@ -167,7 +167,9 @@ int objectToString(lua_State* L) {
 }
 
 int objectGc(lua_State* L) {
-  if (ObjectBox* box = toBox(L, 1)) box->~ObjectBox();
+  // Only the reference is released: a finalizer that runs later and still
+  // sees this userdata finds Nothing in it.
+  if (ObjectBox* box = toBox(L, 1)) box->ref.reset();
   return 0;
 }
 

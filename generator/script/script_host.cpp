@@ -172,17 +172,20 @@ int setGlobalFn(lua_State* L) {
 
 ScriptHost::ScriptHost() = default;
 
-ScriptHost::~ScriptHost() {
-  if (L_) lua_close(L_);
-}
+ScriptHost::~ScriptHost() { close(); }
 
 void ScriptHost::setModuleFolder(std::filesystem::path folder) { moduleFolder_ = std::move(folder); }
 
-void ScriptHost::reset() {
+void ScriptHost::close() {
   if (L_) {
-    lua_close(L_);
+    lua_State* L = L_;
     L_ = nullptr;
+    lua_close(L);
   }
+}
+
+void ScriptHost::reset() {
+  close();
   lua_State* L = luaL_newstate();
   if (!L) throw ScriptError(kScriptOutOfMemory, "ScriptHost.Reset", "not enough memory");
   lua_pushcfunction(L, openHost);

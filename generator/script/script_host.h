@@ -58,6 +58,11 @@ class ScriptHost {
   // A fresh state: nothing of the previous scripts survives.
   void reset();
 
+  // Ends the current state, releasing every object and database the
+  // scripts still hold (before Data.mdb is deleted, for instance). The next
+  // call starts a fresh state.
+  void close();
+
   // Compiles the script text and runs its main chunk. `chunkName` (the
   // script file's name) is what error messages show.
   void addCode(std::string_view code, std::string_view chunkName);

@@ -79,11 +79,23 @@ TEST_F(ScriptHostTest, RunsTheContractOfAScript) {
   EXPECT_EQ(text("ErrMsg"), "");
 }
 
-TEST_F(ScriptHostTest, ResetGivesAFreshState) {
-  host.addCode("ErrMsg = 'stop'; string.upper = nil", "a.lua");
+TEST_F(ScriptHostTest, ResetGivesAFreshStateAndReleasesObjects) {
+  auto gadget = std::make_shared<Gadget>();
+  std::weak_ptr<Gadget> watch = gadget;
+  host.setGlobal("g", Variant(gadget));
+  gadget.reset();
+  host.addCode("ErrMsg = 'stop'; string.upper = nil; kept = { g, g:Self() }", "a.lua");
+  EXPECT_FALSE(watch.expired());
   host.reset();
+  EXPECT_TRUE(watch.expired());
   EXPECT_TRUE(host.eval("ErrMsg").isEmpty());
+  EXPECT_TRUE(host.eval("g").isEmpty());
   EXPECT_EQ(text("string.upper('x')"), "X");
+
+  host.setGlobal("g", Variant(std::make_shared<Gadget>()));
+  watch = std::dynamic_pointer_cast<Gadget>(host.eval("g").toObject());
+  host.close();
+  EXPECT_TRUE(watch.expired());
 }
 
 TEST_F(ScriptHostTest, PropertiesAreFieldsAndMethodsAreCalls) {
@@ -120,6 +132,7 @@ TEST_F(ScriptHostTest, ArgumentsKeepTheirKinds) {
   EXPECT_EQ(*gadget->seen[6].text(), "2");
   EXPECT_EQ(gadget->seen[7].toObject().get(), gadget.get());
   EXPECT_EQ(gadget->seen[8].toArray()[1].toText(), "x");
+  gadget->seen.clear();  // it held the gadget itself
   // Results come back the same way.
   host.addCode(
       "n = g:Echo(7); isInt = math.type(n) == 'integer'\n"
