@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
 
 #include "common/dispatch.h"
 #include "common/object_factory.h"
@@ -208,17 +206,4 @@ TEST_F(ScriptHostTest, RequireFindsModulesInTheModuleFolder) {
   host.addCode("v = require('lib.helper').twice(21)", "t.lua");
   EXPECT_EQ(host.eval("v").toLong(), 42);
   fs::remove_all(folder);
-}
-
-TEST_F(ScriptHostTest, TheDocumentedExampleCompiles) {
-  const char* root = std::getenv("QUILLANT_SOURCE_DIR");
-  std::ifstream in(std::filesystem::path(root ? root : QUILLANT_TEST_SOURCE_DIR) / "docs" / "scripting.md");
-  std::string doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const auto start = doc.find("```lua\n", doc.find("<!-- example script: start -->"));
-  const auto end = doc.find("```\n<!-- example script: end -->");
-  ASSERT_NE(start, std::string::npos);
-  ASSERT_NE(end, std::string::npos);
-  host.addCode(doc.substr(start + 7, end - start - 7), "Items.lua");
-  EXPECT_EQ(host.eval("type(OutputFile)").toText(), "function");
-  EXPECT_EQ(host.eval("ErrMsg").toText(), "");
 }
