@@ -207,3 +207,30 @@ TEST_F(ScriptHostTest, RequireFindsModulesInTheModuleFolder) {
   EXPECT_EQ(host.eval("v").toLong(), 42);
   fs::remove_all(folder);
 }
+
+namespace {
+class HostResetter : public Dispatch {
+ public:
+  ScriptHost* host = nullptr;
+  const ClassInfo& classInfo() const override {
+    static const ClassInfo info = [] {
+      ClassInfo c("HostResetter");
+      c.method<HostResetter>("Reset", 0, [](HostResetter& r, Args) {
+        r.host->reset();
+        return Variant();
+      });
+      return c;
+    }();
+    return info;
+  }
+};
+}  // namespace
+
+TEST_F(ScriptHostTest, AnObjectCannotResetTheRunningScript) {
+  auto resetter = std::make_shared<HostResetter>();
+  resetter->host = &host;
+  host.setGlobal("r", Variant(resetter));
+  host.addCode("ok = pcall(function() r:Reset() end); after = 'still here'", "t.lua");
+  EXPECT_FALSE(host.eval("ok").toBool());
+  EXPECT_EQ(text("after"), "still here");
+}
