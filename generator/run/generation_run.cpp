@@ -71,14 +71,14 @@ bool GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
 
   const std::string scriptName = entry->getAttr("ScriptCode", "");
   const std::string path = context_.projectFolder + "Script/" + scriptName;
-  const std::optional<std::string> bytes = script::readScriptFile(fs::path(path));
-  if (!bytes) {
+  const std::optional<std::string> text = script::readScriptFile(fs::path(path));
+  if (!text) {
     // The run ends without a result here; the display still says why.
     display_.notice("cannot read the script file \"" + path + "\"; the run stops here");
     return false;
   }
   host.reset();
-  host.addCode(script::decodeScriptBytes(*bytes), scriptName);
+  host.addCode(*text, scriptName);
 
   display_.entryStarted(entry->getAttr("Name", "") + messageNode_->getAttr("Outputing", ""), position,
                         total);
