@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "generator/app/command_line.h"
 #include "generator/project/project_context.h"
@@ -98,4 +101,45 @@ TEST(QuillantProgram, HelpVersionAndUsageErrors) {
   EXPECT_EQ(std::system((exe + " --help >/dev/null").c_str()), 0);
   EXPECT_EQ(std::system((exe + " --version >/dev/null").c_str()), 0);
   EXPECT_EQ(WEXITSTATUS(std::system((exe + " --bogus 2>/dev/null").c_str())), 2);
+}
+
+// Ctrl-C in a terminal run: nothing is asked, the entry that runs finishes,
+// the next one does not start, and the exit status tells of the cancel.
+TEST(QuillantProgram, InterruptStopsTheRunBeforeTheNextEntry) {
+  cvDomDoc::setDebugFlag(false);
+  TestProject p;
+  // The first script waits on its standard input, which the test holds open
+  // until the interrupt has been sent.
+  p.writeScript("wait.lua",
+                "function OutputFile(f) io.read('a') io.open(f .. 'first', 'w'):close() end");
+  p.writeScript("next.lua", "function OutputFile(f) io.open(f .. 'second', 'w'):close() end");
+  p.writeProject({{"True", "wait.lua", "Wait"}, {"True", "next.lua", "Next"}});
+
+  int input[2];
+  ASSERT_EQ(pipe(input), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(input[0], 0);
+    close(input[1]);
+    const std::string exe = std::string(std::getenv("QUILLANT_PROGRAM_DIR")) + "/quillant";
+    const std::string project = p.projectFile();
+    freopen("/dev/null", "w", stdout);
+    execl(exe.c_str(), exe.c_str(), "--no-gui", project.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(input[0]);
+  // Wait until the first entry has started (the status line is printed
+  // before the script runs; the Output folder exists before that).
+  for (int i = 0; i < 200 && !fs::exists(p.folder() / "Output"); ++i) usleep(10000);
+  usleep(200000);
+  kill(pid, SIGINT);
+  usleep(100000);
+  close(input[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_TRUE(fs::exists(p.folder() / "first"));
+  EXPECT_FALSE(fs::exists(p.folder() / "second"));
 }
