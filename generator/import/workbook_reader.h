@@ -1,8 +1,9 @@
 // A streaming reader for Excel 97-2003 (BIFF8) and Excel 5.0/95 (BIFF5/7)
 // workbooks, on libgsf's compound-file reader. It lists the worksheets and
 // hands over each worksheet's cells in row order as text (see cell_text.h),
-// formula cells with their cached results; only one record of the workbook
-// stream is held at a time, so memory does not grow with the sheet.
+// formula cells with their cached results. Apart from the shared texts, only
+// a buffer of the workbook stream is held at a time, so memory does not grow
+// with the size of a worksheet.
 #pragma once
 
 #include <cstdint>
