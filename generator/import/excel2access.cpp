@@ -39,7 +39,7 @@ class Database {
                              nullptr);
     if (rc != SQLITE_OK) fail("cannot be created");
     // A temporary product of the run: no need to survive a power cut.
-    exec("PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; BEGIN");
+    exec("PRAGMA page_size=16384; PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; BEGIN");
     inTransaction_ = true;
   }
   ~Database() {
