@@ -218,9 +218,18 @@ std::string excel2Access(const std::string& workbookPath, const std::string& dat
 
     db = std::make_unique<Database>(databasePath);
     for (size_t k = 0; k < tables.size(); ++k) {
-      TableWriter writer(*db, tables.at(k).second);
-      reader.readWorksheet(sheetIndex[k], writer);
-      writer.finish();
+      const std::string& table = tables.at(k).second;
+      try {
+        TableWriter writer(*db, table);
+        reader.readWorksheet(sheetIndex[k], writer);
+        writer.finish();
+      } catch (const xls::CellOrderError&) {
+        // Cells not stored row by row: start the table again from sorted cells.
+        db->exec("DROP TABLE IF EXISTS " + table);
+        TableWriter writer(*db, table);
+        reader.readWorksheet(sheetIndex[k], writer, true);
+        writer.finish();
+      }
     }
     db->commit();
     db.reset();

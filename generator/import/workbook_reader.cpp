@@ -393,7 +393,7 @@ struct WorkbookReader::Impl {
 
   void open();
   void readGlobals();
-  void readSheet(const Worksheet& sheet, CellSink& sink);
+  void readSheet(const Worksheet& sheet, CellSink& sink, bool sorted);
 
   // Appends to out a string with a length prefix of lengthBytes (1 or 2):
   // in BIFF8 an option byte and the characters, in BIFF5 bytes in the
@@ -571,7 +571,7 @@ void WorkbookReader::Impl::readGlobals() {
   }
 }
 
-void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink) {
+void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink, bool sorted) {
   RecordStream& rs = *records;
   rs.seek(sheet.offset);
   Record r;
@@ -588,6 +588,13 @@ void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink) {
   uint32_t lastRow = 0;
   bool pendingString = false;
   uint32_t pendingRow = 0, pendingColumn = 0;
+  // Sorted reading holds the cells until the end of the worksheet.
+  struct Held {
+    uint32_t row, column;
+    size_t begin, end;
+  };
+  std::vector<Held> held;
+  std::string heldText;
 
   auto need = [&](uint32_t n) {
     if (r.size < n) rs.damaged("a cell record of worksheet \"" + sheet.name + "\" is cut short");
@@ -595,15 +602,22 @@ void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink) {
   auto emit = [&](uint32_t row, uint32_t column, std::string_view value) {
     if (column >= kMaxColumns)
       rs.damaged("worksheet \"" + sheet.name + "\" has a cell beyond column 256");
-    if (cellSeen && row < lastRow)
-      rs.damaged("the cells of worksheet \"" + sheet.name + "\" are out of order");
+    if (cellSeen && row < lastRow && !sorted)
+      throw CellOrderError("The workbook " + path + " is damaged: the cells of worksheet \"" +
+                           sheet.name + "\" are out of order.");
     if (!cellSeen && !dimensionsSeen) {
       sink.dimensions(0, 0);
       dimensionsSeen = true;
     }
     cellSeen = true;
     lastRow = row;
-    if (!value.empty()) sink.cell(row, column, value);
+    if (value.empty()) return;
+    if (sorted) {
+      held.push_back({row, column, heldText.size(), heldText.size() + value.size()});
+      heldText += value;
+    } else {
+      sink.cell(row, column, value);
+    }
   };
   auto number = [&](uint32_t row, uint32_t column, uint16_t xf, double v) {
     if (!(xf < xfIsDate.size() && xfIsDate[xf] && dateText(v, date1904, text))) numberText(v, text);
@@ -615,6 +629,11 @@ void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink) {
     switch (r.id) {
       case kEof:
         if (!dimensionsSeen) sink.dimensions(0, 0);
+        std::stable_sort(held.begin(), held.end(), [](const Held& a, const Held& b) {
+          return a.row != b.row ? a.row < b.row : a.column < b.column;
+        });
+        for (const Held& h : held)
+          sink.cell(h.row, h.column, std::string_view(heldText).substr(h.begin, h.end - h.begin));
         return;
       case kBof: {  // an embedded chart or other substream: skip it whole
         int depth = 1;
@@ -723,8 +742,8 @@ WorkbookReader::~WorkbookReader() = default;
 
 const std::vector<Worksheet>& WorkbookReader::worksheets() const { return impl_->sheets; }
 
-void WorkbookReader::readWorksheet(size_t index, CellSink& sink) {
-  impl_->readSheet(impl_->sheets.at(index), sink);
+void WorkbookReader::readWorksheet(size_t index, CellSink& sink, bool sorted) {
+  impl_->readSheet(impl_->sheets.at(index), sink, sorted);
 }
 
 }  // namespace quill::xls

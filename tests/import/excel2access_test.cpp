@@ -227,10 +227,10 @@ TEST(Excel2Access, WhatWasImportedBeforeAFailureStays) {
   const std::string xls = dir / "Data.xls", mdb = dir / "Data.mdb";
   biff::Book book;
   book.sheets.push_back({"Good", {}, 0, biff::number(0, 0, 0) + biff::number(1, 0, 1) + biff::number(2, 0, 2)});
-  book.sheets.push_back({"Bad", {}, 0, biff::number(5, 0, 5) + biff::number(2, 0, 2)});
+  book.sheets.push_back({"Bad", {}, 0, biff::number(1, 0, 5) + biff::record(0x00FD, biff::Bytes().u16(2).u16(0).u16(0).u32(0).b)});
   book.save(xls);
   std::string err = excel2Access(xls, mdb);
-  EXPECT_EQ(err, "The workbook " + xls + " is damaged: the cells of worksheet \"Bad\" are out of order.");
+  EXPECT_EQ(err, "The workbook " + xls + " is damaged: a cell of worksheet \"Bad\" refers to a missing shared text.");
   EXPECT_EQ(query(mdb, "SELECT COL1 FROM SHEET1"), (std::vector<Row>{{S("1")}, {S("2")}}));
   EXPECT_EQ(tables(mdb), (std::vector<std::string>{"SHEET1", "SHEET2"}));
 }
@@ -254,4 +254,20 @@ TEST(Excel2Access, FullSizeWorksheetAndCellsBeyondTheDeclaredRange) {
   EXPECT_EQ(value(mdb, "SELECT COL256 FROM SHEET1 WHERE rowid = 65535"), S("last"));
   EXPECT_EQ(value(mdb, "SELECT count(*) FROM SHEET1 WHERE COL1 IS NOT NULL"), S("1"));
   EXPECT_EQ(query(mdb, "SELECT * FROM SHEET2"), (std::vector<Row>{{S("1"), {}, {}, {}, S("5")}}));
+}
+
+TEST(Excel2Access, CellsStoredOutOfRowOrderAreSortedIntoPlace) {
+  // Some writers store cells in the order a program wrote them.
+  TempDir dir;
+  const std::string xls = dir / "Data.xls", mdb = dir / "Data.mdb";
+  biff::Book book;
+  book.sheets.push_back({"Ordered", {}, 0, biff::number(0, 0, 0) + biff::number(1, 0, 1)});
+  book.sheets.push_back({"Scattered", {}, 0,
+                         biff::number(2, 1, 22) + biff::number(0, 0, 0) + biff::number(1, 0, 11) +
+                             biff::number(2, 0, 21) + biff::number(0, 1, 0) + biff::number(1, 1, 12)});
+  book.save(xls);
+  ASSERT_EQ(excel2Access(xls, mdb), "");
+  EXPECT_EQ(query(mdb, "SELECT * FROM SHEET2 ORDER BY rowid"),
+            (std::vector<Row>{{S("11"), S("12")}, {S("21"), S("22")}}));
+  EXPECT_EQ(value(mdb, "SELECT count(*) FROM SHEET1"), S("1"));
 }
