@@ -157,7 +157,10 @@ TEST(Excel2Access, FormulaCellsImportTheirCachedResults) {
 
 TEST(Excel2Access, ReadsExcel95WorkbooksInTheirCodePage) {
   TempDir dir;
-  const std::string xls = dir / "Data.xls", mdb = dir / "Data.mdb";
+  // A project folder with blanks, quotes and non-ASCII characters in its path.
+  const std::string project = dir / "My \"shop\" 'Café' 日本";
+  std::filesystem::create_directory(project);
+  const std::string xls = project + "/Data.xls", mdb = project + "/Data.mdb";
   biff::Book book;
   book.biff8 = false;
   book.globals = biff::record(0x0042, biff::Bytes().u16(932).b);
