@@ -54,7 +54,7 @@ bool dateText(double serial, bool date1904, std::string& out) {
   int64_t secOfDay = seconds % 86400;
   char buf[32];
   int n = 0;
-  if (day == 0 && secOfDay != 0 && !date1904) {
+  if (day == 0 && secOfDay != 0) {
     // A time without a date: the date part is the epoch, which the sheet does not show.
     n = std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", static_cast<int>(secOfDay / 3600),
                       static_cast<int>(secOfDay / 60 % 60), static_cast<int>(secOfDay % 60));

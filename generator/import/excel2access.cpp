@@ -39,7 +39,7 @@ class Database {
                              nullptr);
     if (rc != SQLITE_OK) fail("cannot be created");
     // A temporary product of the run: no need to survive a power cut.
-    exec("PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; BEGIN");
+    exec("PRAGMA page_size=16384; PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF; BEGIN");
     inTransaction_ = true;
   }
   ~Database() {
@@ -218,9 +218,18 @@ std::string excel2Access(const std::string& workbookPath, const std::string& dat
 
     db = std::make_unique<Database>(databasePath);
     for (size_t k = 0; k < tables.size(); ++k) {
-      TableWriter writer(*db, tables.at(k).second);
-      reader.readWorksheet(sheetIndex[k], writer);
-      writer.finish();
+      const std::string& table = tables.at(k).second;
+      try {
+        TableWriter writer(*db, table);
+        reader.readWorksheet(sheetIndex[k], writer);
+        writer.finish();
+      } catch (const xls::CellOrderError&) {
+        // Cells not stored row by row: start the table again from sorted cells.
+        db->exec("DROP TABLE IF EXISTS " + table);
+        TableWriter writer(*db, table);
+        reader.readWorksheet(sheetIndex[k], writer, true);
+        writer.finish();
+      }
     }
     db->commit();
     db.reset();

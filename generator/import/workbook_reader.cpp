@@ -15,7 +15,6 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "common/utf.h"
 #include "generator/import/cell_text.h"
 
 namespace quill::xls {
@@ -176,48 +175,29 @@ class RecordStream {
   uint64_t bufStart_ = 0;
 };
 
-// A record's body together with the CONTINUE records that extend it. In
-// BIFF8, a string's characters that run over into a CONTINUE record start
-// there with a fresh option byte.
-class Segments {
- public:
-  void collect(RecordStream& stream, const Record& first) {
-    bytes_.assign(first.data, first.data + first.size);
-    ends_.assign(1, bytes_.size());
-    Record r;
-    while (stream.peekId() == kContinue) {
-      stream.next(r);
-      bytes_.insert(bytes_.end(), r.data, r.data + r.size);
-      ends_.push_back(bytes_.size());
-    }
-  }
-  void single(const uint8_t* data, size_t size) {
-    bytes_.assign(data, data + size);
-    ends_.assign(1, bytes_.size());
-  }
-  const std::vector<uint8_t>& bytes() const { return bytes_; }
-  const std::vector<size_t>& ends() const { return ends_; }
-
- private:
-  std::vector<uint8_t> bytes_;
-  std::vector<size_t> ends_;
-};
-
+// Reads a record's body and, where the record may run on, the CONTINUE
+// records that follow it, pulling them from the stream as it goes. In BIFF8,
+// a string's characters that run over into a CONTINUE record start there with
+// a fresh option byte (compressed or UTF-16).
 class Cursor {
  public:
-  Cursor(const Segments& s, const RecordStream& stream, size_t pos = 0)
-      : b_(s.bytes()), ends_(s.ends()), stream_(stream), pos_(pos) {
-    while (seg_ + 1 < ends_.size() && pos_ >= ends_[seg_]) ++seg_;
-  }
+  Cursor(RecordStream& stream, const Record& r, size_t pos, bool continues)
+      : stream_(stream), d_(r.data), size_(r.size), pos_(std::min<size_t>(pos, r.size)),
+        continues_(continues) {}
 
-  bool atEnd() const { return pos_ >= b_.size(); }
+  bool atEnd() { return pos_ >= size_ && !(continues_ && stream_.peekId() == kContinue); }
 
   uint8_t u8() {
-    need(1);
-    uint8_t v = b_[pos_++];
-    return v;
+    while (pos_ >= size_)
+      if (!advance()) cut();
+    return d_[pos_++];
   }
   uint16_t u16() {
+    if (size_ - pos_ >= 2) {
+      uint16_t v = xls::u16(d_ + pos_);
+      pos_ += 2;
+      return v;
+    }
     uint16_t lo = u8();
     return static_cast<uint16_t>(lo | u8() << 8);
   }
@@ -226,56 +206,115 @@ class Cursor {
     return lo | static_cast<uint32_t>(u16()) << 16;
   }
   void skip(size_t n) {
-    if (n > b_.size() - pos_) cut();
-    pos_ += n;
-    while (seg_ + 1 < ends_.size() && pos_ > ends_[seg_]) ++seg_;
+    while (n > 0) {
+      while (pos_ >= size_)
+        if (!advance()) cut();
+      size_t k = std::min(n, size_ - pos_);
+      pos_ += k;
+      n -= k;
+    }
   }
-
-  // count characters, compressed (one byte each, Latin-1) or UTF-16LE,
-  // switching at each CONTINUE boundary as its option byte says.
-  void chars(size_t count, bool wide, std::u16string& out) {
+  void bytes(size_t n, std::string& out) {
     out.clear();
-    while (count > 0) {
-      while (seg_ + 1 < ends_.size() && pos_ > ends_[seg_]) ++seg_;
-      if (pos_ == ends_[seg_]) {
-        if (seg_ + 1 >= ends_.size()) cut();
-        ++seg_;
-        wide = b_[pos_++] & 1;
-        continue;
-      }
-      size_t avail = ends_[seg_] - pos_;
-      size_t n = std::min(count, wide ? avail / 2 : avail);
-      if (n == 0) cut();
-      if (wide) {
-        for (size_t i = 0; i < n; ++i)
-          out.push_back(static_cast<char16_t>(b_[pos_ + 2 * i] | b_[pos_ + 2 * i + 1] << 8));
-        pos_ += 2 * n;
-      } else {
-        for (size_t i = 0; i < n; ++i) out.push_back(b_[pos_ + i]);
-        pos_ += n;
-      }
-      count -= n;
+    while (n > 0) {
+      while (pos_ >= size_)
+        if (!advance()) cut();
+      size_t k = std::min(n, size_ - pos_);
+      out.append(reinterpret_cast<const char*>(d_ + pos_), k);
+      pos_ += k;
+      n -= k;
     }
   }
 
-  void bytes(size_t count, std::string& out) {
-    if (count > b_.size() - pos_) cut();
-    out.assign(reinterpret_cast<const char*>(&b_[pos_]), count);
-    skip(count);
+  // Appends count characters to out as UTF-8. A surrogate without its
+  // partner is kept as its own three-byte sequence, as common/utf.h does.
+  void chars(size_t count, bool wide, std::string& out) {
+    char16_t high = 0;
+    while (count > 0) {
+      if (pos_ >= size_) {
+        if (!advance()) cut();
+        if (pos_ >= size_) continue;
+        wide = d_[pos_++] & 1;
+        continue;
+      }
+      size_t avail = size_ - pos_;
+      size_t n = std::min(count, wide ? avail / 2 : avail);
+      if (n == 0) cut();
+      size_t old = out.size();
+      out.resize(old + n * 3 + 3);
+      char* p = out.data() + old;
+      const uint8_t* s = d_ + pos_;
+      if (!wide) {
+        if (high) p = put(p, high), high = 0;
+        for (size_t i = 0; i < n; ++i) {
+          uint8_t c = s[i];
+          if (c < 0x80) {
+            *p++ = static_cast<char>(c);
+          } else {
+            *p++ = static_cast<char>(0xC0 | c >> 6);
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+          }
+        }
+        pos_ += n;
+      } else {
+        for (size_t i = 0; i < n; ++i) {
+          char16_t c = static_cast<char16_t>(s[2 * i] | s[2 * i + 1] << 8);
+          if (high) {
+            if (c >= 0xDC00 && c <= 0xDFFF) {
+              uint32_t cp = 0x10000 + ((high - 0xD800) << 10) + (c - 0xDC00);
+              *p++ = static_cast<char>(0xF0 | cp >> 18);
+              *p++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+              *p++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+              *p++ = static_cast<char>(0x80 | (cp & 0x3F));
+              high = 0;
+              continue;
+            }
+            p = put(p, high), high = 0;
+          }
+          if (c >= 0xD800 && c <= 0xDBFF) high = c;
+          else p = put(p, c);
+        }
+        pos_ += 2 * n;
+      }
+      out.resize(static_cast<size_t>(p - out.data()));
+      count -= n;
+    }
+    if (high) {
+      char buf[3];
+      out.append(buf, static_cast<size_t>(put(buf, high) - buf));
+    }
   }
 
  private:
-  void need(size_t n) {
-    if (n > b_.size() - pos_) cut();
-    while (seg_ + 1 < ends_.size() && pos_ >= ends_[seg_]) ++seg_;
+  static char* put(char* p, char16_t c) {
+    if (c < 0x80) {
+      *p++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *p++ = static_cast<char>(0xC0 | c >> 6);
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *p++ = static_cast<char>(0xE0 | c >> 12);
+      *p++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return p;
+  }
+  bool advance() {
+    if (!continues_ || stream_.peekId() != kContinue) return false;
+    Record r;
+    stream_.next(r);
+    d_ = r.data;
+    size_ = r.size;
+    pos_ = 0;
+    return true;
   }
   [[noreturn]] void cut() const { stream_.damaged("a text runs past the end of its record"); }
 
-  const std::vector<uint8_t>& b_;
-  const std::vector<size_t>& ends_;
-  const RecordStream& stream_;
+  RecordStream& stream_;
+  const uint8_t* d_;
+  size_t size_;
   size_t pos_;
-  size_t seg_ = 0;
+  bool continues_;
 };
 
 // Byte strings of Excel 5.0/95 workbooks, in the workbook's code page.
@@ -344,34 +383,35 @@ struct WorkbookReader::Impl {
   bool biff8 = true;
   bool date1904 = false;
   CodePage codePage;
-  std::vector<std::string> sst;
+  // The shared texts, one after the other, and where each begins and ends.
+  std::string sstText;
+  std::vector<std::pair<uint32_t, uint32_t>> sst;
   std::vector<bool> xfIsDate;
   std::vector<Worksheet> sheets;
   // Scratch space reused for every cell.
-  Segments segments;
-  std::u16string wide;
-  std::string text, raw;
+  std::string text, raw, decoded;
 
   void open();
   void readGlobals();
-  void readSheet(const Worksheet& sheet, CellSink& sink);
+  void readSheet(const Worksheet& sheet, CellSink& sink, bool sorted);
 
-  // A string with a length prefix of lengthBytes (1 or 2), the BIFF8
-  // option byte and its characters, or the BIFF5 bytes in the code page.
+  // Appends to out a string with a length prefix of lengthBytes (1 or 2):
+  // in BIFF8 an option byte and the characters, in BIFF5 bytes in the
+  // workbook's code page.
   void readString(Cursor& c, int lengthBytes, std::string& out) {
     size_t count = lengthBytes == 2 ? c.u16() : c.u8();
     if (!biff8) {
       c.bytes(count, raw);
-      codePage.decode(raw, out);
+      codePage.decode(raw, decoded);
+      out += decoded;
       return;
     }
     uint8_t flags = c.u8();
     size_t runs = (flags & 8) ? c.u16() : 0;
     size_t ext = (flags & 4) ? c.u32() : 0;
-    c.chars(count, flags & 1, wide);
+    c.chars(count, flags & 1, out);
     c.skip(runs * 4);
     c.skip(ext);
-    out = utf16ToUtf8(wide);
   }
 };
 
@@ -475,8 +515,8 @@ void WorkbookReader::Impl::readGlobals() {
         break;
       case kFormat: {
         if (r.size < 3) break;
-        segments.single(r.data, r.size);
-        Cursor c(segments, rs, 2);
+        Cursor c(rs, r, 2, false);
+        text.clear();
         readString(c, biff8 ? 2 : 1, text);
         formatIsDate[u16(r.data)] = isDateFormat(text);
         break;
@@ -488,8 +528,7 @@ void WorkbookReader::Impl::readGlobals() {
         if (r.size < 7) rs.damaged("a worksheet entry is cut short");
         uint32_t offset = u32(r.data);
         uint8_t type = r.data[5];
-        segments.single(r.data, r.size);
-        Cursor c(segments, rs, 6);
+        Cursor c(rs, r, 6, false);
         if (type != 0) break;  // chart, macro or module sheet
         if (biff8) {
           std::string name;
@@ -504,14 +543,15 @@ void WorkbookReader::Impl::readGlobals() {
         break;
       }
       case kSst: {
-        segments.collect(rs, r);
-        Cursor c(segments, rs);
+        Cursor c(rs, r, 0, true);
         c.skip(4);
         uint32_t unique = c.u32();
         sst.reserve(std::min<uint32_t>(unique, 1u << 20));
         for (uint32_t i = 0; i < unique && !c.atEnd(); ++i) {
-          sst.emplace_back();
-          readString(c, 2, sst.back());
+          size_t begin = sstText.size();
+          readString(c, 2, sstText);
+          if (sstText.size() > 0xFFFFFFFFu) rs.damaged("its shared texts are too large");
+          sst.emplace_back(static_cast<uint32_t>(begin), static_cast<uint32_t>(sstText.size()));
         }
         break;
       }
@@ -531,7 +571,7 @@ void WorkbookReader::Impl::readGlobals() {
   }
 }
 
-void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink) {
+void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink, bool sorted) {
   RecordStream& rs = *records;
   rs.seek(sheet.offset);
   Record r;
@@ -548,6 +588,13 @@ void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink) {
   uint32_t lastRow = 0;
   bool pendingString = false;
   uint32_t pendingRow = 0, pendingColumn = 0;
+  // Sorted reading holds the cells until the end of the worksheet.
+  struct Held {
+    uint32_t row, column;
+    size_t begin, end;
+  };
+  std::vector<Held> held;
+  std::string heldText;
 
   auto need = [&](uint32_t n) {
     if (r.size < n) rs.damaged("a cell record of worksheet \"" + sheet.name + "\" is cut short");
@@ -555,15 +602,22 @@ void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink) {
   auto emit = [&](uint32_t row, uint32_t column, std::string_view value) {
     if (column >= kMaxColumns)
       rs.damaged("worksheet \"" + sheet.name + "\" has a cell beyond column 256");
-    if (cellSeen && row < lastRow)
-      rs.damaged("the cells of worksheet \"" + sheet.name + "\" are out of order");
+    if (cellSeen && row < lastRow && !sorted)
+      throw CellOrderError("The workbook " + path + " is damaged: the cells of worksheet \"" +
+                           sheet.name + "\" are out of order.");
     if (!cellSeen && !dimensionsSeen) {
       sink.dimensions(0, 0);
       dimensionsSeen = true;
     }
     cellSeen = true;
     lastRow = row;
-    if (!value.empty()) sink.cell(row, column, value);
+    if (value.empty()) return;
+    if (sorted) {
+      held.push_back({row, column, heldText.size(), heldText.size() + value.size()});
+      heldText += value;
+    } else {
+      sink.cell(row, column, value);
+    }
   };
   auto number = [&](uint32_t row, uint32_t column, uint16_t xf, double v) {
     if (!(xf < xfIsDate.size() && xfIsDate[xf] && dateText(v, date1904, text))) numberText(v, text);
@@ -575,6 +629,11 @@ void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink) {
     switch (r.id) {
       case kEof:
         if (!dimensionsSeen) sink.dimensions(0, 0);
+        std::stable_sort(held.begin(), held.end(), [](const Held& a, const Held& b) {
+          return a.row != b.row ? a.row < b.row : a.column < b.column;
+        });
+        for (const Held& h : held)
+          sink.cell(h.row, h.column, std::string_view(heldText).substr(h.begin, h.end - h.begin));
         return;
       case kBof: {  // an embedded chart or other substream: skip it whole
         int depth = 1;
@@ -619,16 +678,16 @@ void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink) {
         uint32_t index = u32(r.data + 6);
         if (index >= sst.size())
           rs.damaged("a cell of worksheet \"" + sheet.name + "\" refers to a missing shared text");
-        emit(u16(r.data), u16(r.data + 2), sst[index]);
+        emit(u16(r.data), u16(r.data + 2),
+             std::string_view(sstText).substr(sst[index].first, sst[index].second - sst[index].first));
         break;
       }
       case kLabel:
       case kRString: {
         need(8);
         uint32_t row = u16(r.data), column = u16(r.data + 2);
-        if (biff8) segments.collect(rs, r);
-        else segments.single(r.data, r.size);
-        Cursor c(segments, rs, 6);
+        Cursor c(rs, r, 6, biff8);
+        text.clear();
         readString(c, 2, text);
         emit(row, column, text);
         break;
@@ -661,9 +720,8 @@ void WorkbookReader::Impl::readSheet(const Worksheet& sheet, CellSink& sink) {
       case kString: {
         if (!pendingString) break;
         pendingString = false;
-        if (biff8) segments.collect(rs, r);
-        else segments.single(r.data, r.size);
-        Cursor c(segments, rs);
+        Cursor c(rs, r, 0, biff8);
+        text.clear();
         readString(c, 2, text);
         emit(pendingRow, pendingColumn, text);
         break;
@@ -684,8 +742,8 @@ WorkbookReader::~WorkbookReader() = default;
 
 const std::vector<Worksheet>& WorkbookReader::worksheets() const { return impl_->sheets; }
 
-void WorkbookReader::readWorksheet(size_t index, CellSink& sink) {
-  impl_->readSheet(impl_->sheets.at(index), sink);
+void WorkbookReader::readWorksheet(size_t index, CellSink& sink, bool sorted) {
+  impl_->readSheet(impl_->sheets.at(index), sink, sorted);
 }
 
 }  // namespace quill::xls

@@ -1,8 +1,9 @@
 // A streaming reader for Excel 97-2003 (BIFF8) and Excel 5.0/95 (BIFF5/7)
 // workbooks, on libgsf's compound-file reader. It lists the worksheets and
 // hands over each worksheet's cells in row order as text (see cell_text.h),
-// formula cells with their cached results; only one record of the workbook
-// stream is held at a time, so memory does not grow with the sheet.
+// formula cells with their cached results. Apart from the shared texts, only
+// a buffer of the workbook stream is held at a time, so memory does not grow
+// with the size of a worksheet.
 #pragma once
 
 #include <cstdint>
@@ -20,13 +21,19 @@ class WorkbookError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A worksheet whose cells are not stored row by row (some writers store them
+// in the order a program wrote them); read it again with sorted = true.
+class CellOrderError : public WorkbookError {
+ public:
+  using WorkbookError::WorkbookError;
+};
+
 struct Worksheet {
   std::string name;     // UTF-8
   uint32_t offset = 0;  // of its BOF record in the workbook stream
 };
 
-// Receives the cells of one worksheet. Cells arrive row by row (a writer that
-// breaks that order is reported as a damaged workbook); empty cells are not
+// Receives the cells of one worksheet, row by row; empty cells are not
 // reported. text is valid during the call only.
 class CellSink {
  public:
@@ -50,8 +57,10 @@ class WorkbookReader {
   const std::vector<Worksheet>& worksheets() const;
 
   // Streams the cells of worksheets()[index] into sink. Throws
-  // WorkbookError; exceptions from the sink pass through.
-  void readWorksheet(size_t index, CellSink& sink);
+  // WorkbookError, CellOrderError when a cell comes after a later row's
+  // (unless sorted: then the cells are held and sorted first, which costs
+  // memory in proportion to the sheet); exceptions from the sink pass through.
+  void readWorksheet(size_t index, CellSink& sink, bool sorted = false);
 
  private:
   struct Impl;

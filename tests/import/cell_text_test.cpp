@@ -50,6 +50,7 @@ TEST(CellText, DatesInBothDateSystems) {
   EXPECT_EQ(date(0.75), "18:00:00");  // a time alone
   EXPECT_EQ(date(43890.99999999), "2020-03-01");  // rounded to the second, into the next day
   EXPECT_EQ(date(0, true), "1904-01-01");
+  EXPECT_EQ(date(0.25, true), "06:00:00");
   EXPECT_EQ(date(43890 - 1462, true), "2020-02-29");
   EXPECT_EQ(date(-1), "unchanged");
   EXPECT_EQ(date(3e6), "unchanged");

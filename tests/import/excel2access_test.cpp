@@ -3,6 +3,8 @@
 #include <freexl.h>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "biff_writer.h"
 #include "import_test_util.h"
 
@@ -89,8 +91,12 @@ wb.save(sys.argv[1])
 )PY", xls);
   ASSERT_EQ(excel2Access(xls, mdb), "");
 
+  // freexl_open allocates a handle even when it fails, and may return OK
+  // without one.
   const void* h = nullptr;
-  ASSERT_EQ(freexl_open(xls.c_str(), &h), FREEXL_OK);
+  int rc = freexl_open(xls.c_str(), &h);
+  std::unique_ptr<const void, int (*)(const void*)> handle(h, freexl_close);
+  ASSERT_EQ(rc, FREEXL_OK);
   ASSERT_NE(h, nullptr);
   ASSERT_EQ(freexl_select_active_worksheet(h, 0), FREEXL_OK);
   unsigned int rowCount = 0;
@@ -112,7 +118,6 @@ wb.save(sys.argv[1])
     }
   }
   EXPECT_EQ(mismatches, 0);
-  freexl_close(h);
 }
 
 TEST(Excel2Access, FormulaCellsImportTheirCachedResults) {
@@ -152,7 +157,10 @@ TEST(Excel2Access, FormulaCellsImportTheirCachedResults) {
 
 TEST(Excel2Access, ReadsExcel95WorkbooksInTheirCodePage) {
   TempDir dir;
-  const std::string xls = dir / "Data.xls", mdb = dir / "Data.mdb";
+  // A project folder with blanks, quotes and non-ASCII characters in its path.
+  const std::string project = dir / "My \"shop\" 'Café' 日本";
+  std::filesystem::create_directory(project);
+  const std::string xls = project + "/Data.xls", mdb = project + "/Data.mdb";
   biff::Book book;
   book.biff8 = false;
   book.globals = biff::record(0x0042, biff::Bytes().u16(932).b);
@@ -222,10 +230,10 @@ TEST(Excel2Access, WhatWasImportedBeforeAFailureStays) {
   const std::string xls = dir / "Data.xls", mdb = dir / "Data.mdb";
   biff::Book book;
   book.sheets.push_back({"Good", {}, 0, biff::number(0, 0, 0) + biff::number(1, 0, 1) + biff::number(2, 0, 2)});
-  book.sheets.push_back({"Bad", {}, 0, biff::number(5, 0, 5) + biff::number(2, 0, 2)});
+  book.sheets.push_back({"Bad", {}, 0, biff::number(1, 0, 5) + biff::record(0x00FD, biff::Bytes().u16(2).u16(0).u16(0).u32(0).b)});
   book.save(xls);
   std::string err = excel2Access(xls, mdb);
-  EXPECT_EQ(err, "The workbook " + xls + " is damaged: the cells of worksheet \"Bad\" are out of order.");
+  EXPECT_EQ(err, "The workbook " + xls + " is damaged: a cell of worksheet \"Bad\" refers to a missing shared text.");
   EXPECT_EQ(query(mdb, "SELECT COL1 FROM SHEET1"), (std::vector<Row>{{S("1")}, {S("2")}}));
   EXPECT_EQ(tables(mdb), (std::vector<std::string>{"SHEET1", "SHEET2"}));
 }
@@ -249,4 +257,20 @@ TEST(Excel2Access, FullSizeWorksheetAndCellsBeyondTheDeclaredRange) {
   EXPECT_EQ(value(mdb, "SELECT COL256 FROM SHEET1 WHERE rowid = 65535"), S("last"));
   EXPECT_EQ(value(mdb, "SELECT count(*) FROM SHEET1 WHERE COL1 IS NOT NULL"), S("1"));
   EXPECT_EQ(query(mdb, "SELECT * FROM SHEET2"), (std::vector<Row>{{S("1"), {}, {}, {}, S("5")}}));
+}
+
+TEST(Excel2Access, CellsStoredOutOfRowOrderAreSortedIntoPlace) {
+  // Some writers store cells in the order a program wrote them.
+  TempDir dir;
+  const std::string xls = dir / "Data.xls", mdb = dir / "Data.mdb";
+  biff::Book book;
+  book.sheets.push_back({"Ordered", {}, 0, biff::number(0, 0, 0) + biff::number(1, 0, 1)});
+  book.sheets.push_back({"Scattered", {}, 0,
+                         biff::number(2, 1, 22) + biff::number(0, 0, 0) + biff::number(1, 0, 11) +
+                             biff::number(2, 0, 21) + biff::number(0, 1, 0) + biff::number(1, 1, 12)});
+  book.save(xls);
+  ASSERT_EQ(excel2Access(xls, mdb), "");
+  EXPECT_EQ(query(mdb, "SELECT * FROM SHEET2 ORDER BY rowid"),
+            (std::vector<Row>{{S("11"), S("12")}, {S("21"), S("22")}}));
+  EXPECT_EQ(value(mdb, "SELECT count(*) FROM SHEET1"), S("1"));
 }
