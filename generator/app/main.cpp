@@ -14,6 +14,7 @@
 #include "generator/app/command_line.h"
 #include "generator/app/startup.h"
 #include "generator/run/terminal_status.h"
+#include "generator/ui/frm_status.h"
 #include "generator/ui/prompter.h"
 #include "generator/ui/qt_prompter.h"
 #include "store/store.h"
@@ -56,18 +57,23 @@ int main(int argc, char** argv) {
         "the main window is not part of this build yet; give the project file to run, "
         "for example: quillant MyShop/ProjectDef.prj");
 
-  TerminalStatus status(std::cout, std::cerr);
-  TerminalPrompter terminalPrompter(std::cerr);
-  QtPrompter windowPrompter;
   StartupServices services;
   services.appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
-  services.display = &status;
-  services.prompter = gui ? static_cast<Prompter*>(&windowPrompter) : &terminalPrompter;
+  TerminalStatus terminalStatus(std::cout, std::cerr);
+  TerminalPrompter terminalPrompter(std::cerr);
+  QtPrompter windowPrompter;
+  std::unique_ptr<frmStatus> statusWindow;
   if (gui) {
+    statusWindow = std::make_unique<frmStatus>(services.appFolder, windowPrompter);
+    windowPrompter.setParent(statusWindow.get());
+    services.display = statusWindow.get();
+    services.prompter = &windowPrompter;
     services.openFolder = [](const std::string& folder) {
       QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));
     };
   } else {
+    services.display = &terminalStatus;
+    services.prompter = &terminalPrompter;
     TerminalStatus::installInterruptHandler();
     services.openFolder = [](const std::string& folder) {
       std::cout << "Pages written to " << folder << "/\n";
