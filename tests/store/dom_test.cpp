@@ -59,6 +59,7 @@ TEST_F(DomTest, ReaderKeepsItsDocumentedQuirks) {
       {"<a>t</A>u</a>", "<a>tu</a>"},                   // end tags are case-sensitive
       {"<a>&amp;lt;</b></a>", "<a>&lt;</a>"},           // decoded at every end tag met
       {"<a>x<b>y", "<a>x<b>y</b></a>"},                 // unclosed elements end with the text
+      {"<a>x<c>1</c>y", "<a>x\r\ny<c>1</c></a>"},       // text after the last tag follows a line break
       {"<a>\r\n  <b>t</b>\r\n  <c/>\r\n  <?xml z=\"1\"?>\r\n</a>\r\n", "<a>\r\n  \r\n<b>t</b><c/></a>"},
       {"<a><!-- c --><b/></a>", "<a><!--><b/></!--></a>"},  // a comment is an unclosed start tag
       {"<x a=1 b=2/>", "<x a=\"1\" b=\"2\"/>"},

@@ -47,8 +47,9 @@ TEST(StoreSurface, ClassesAreCreatedByIdentifierAndReachedByMemberName) {
   const Variant pos[] = {Variant(int32_t{1})};
   invokeLet(*root, "Node", pos, Variant(other));
   EXPECT_EQ(call(root, "Value").toText(), "<Project><Other/></Project>");
-  invokeLet(*other, "DataVariant", {}, Variant(root));
-  EXPECT_EQ(call(other, "DataVariant").toObject(), root);
+  ObjectRef held = createObject("cvSystemDB.cvIniFile");
+  invokeLet(*other, "DataVariant", {}, Variant(held));  // held as a reference
+  EXPECT_EQ(call(other, "DataVariant").toObject(), held);
   invokeLet(*other, "Data", {}, Variant("12"));
   EXPECT_EQ(call(other, "Data").toLong(), 12);
 
