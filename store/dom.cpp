@@ -622,7 +622,7 @@ void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
         parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
           child->loadAttr(std::string(name), decodedValue(value));
         });
-        child->setParent(f.self.lock());
+        child->parent_ = f.self;
         addChild(*f.node, child);
         stack.push_back(Frame{child.get(), nullptr, child, std::string::npos});
         break;
@@ -649,7 +649,7 @@ void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
         parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
           child->loadAttr(std::string(name), decodedValue(value));
         });
-        child->setParent(f.self.lock());
+        child->parent_ = f.self;
         addChild(*f.node, std::move(child));
         break;
       }

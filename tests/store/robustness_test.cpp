@@ -32,6 +32,16 @@ TEST(DomRobustness, DeepNestingReadsWritesAndFreesWithoutRecursion) {
     copy->setValue(text);
     EXPECT_EQ(copy->value(), text);
   }
+  {
+    // Every end tag decodes the open element's text; many unmatched ones
+    // after a long text must not rescan it each time.
+    std::string many = "<a>" + std::string(1 << 20, 'x') + "&amp;";
+    for (int i = 0; i < 200000; ++i) many += "</b>";
+    many += "</a>";
+    auto node = cvDomNode::create();
+    node->setValue(many);
+    EXPECT_EQ(node->getText().size(), (1u << 20) + 1);
+  }
   EXPECT_EQ(cvDomNode::liveCount(), before);
 }
 
