@@ -831,13 +831,9 @@ void cvDomDoc::saveDoc(std::string_view path) {
   if (!root_)
     throw AutomationError(10000 + kObjectNotSet, "clxDom->SaveDoc", runtimeErrorText(kObjectNotSet));
   if (filePath_.empty()) saveFailure(EACCES);
-  std::string bytes;
+  std::string bytes;  // the text as UTF-16LE, after the header bytes
   try {
-    const std::string text = documentText();
-    bytes.reserve(2 + text.size() * 2);
-    bytes.push_back(static_cast<char>(header_[0]));
-    bytes.push_back(static_cast<char>(header_[1]));
-    bytes.append(utf8ToUtf16leBytes(text));
+    bytes = utf8ToUtf16leBytes(documentText());
   } catch (const std::bad_alloc&) {
     throw AutomationError(10007, "clxDom->SaveDoc", "Out of memory");
   }
@@ -863,7 +859,9 @@ void cvDomDoc::saveDoc(std::string_view path) {
   }
   if (!f) saveFailure(EEXIST);
   int err = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) err = errno ? errno : EIO;
+  const char header[2] = {static_cast<char>(header_[0]), static_cast<char>(header_[1])};
+  if (std::fwrite(header, 1, 2, f) != 2 || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+    err = errno ? errno : EIO;
   if (!err && std::fflush(f) != 0) err = errno ? errno : EIO;
 #if QUILL_HAVE_FSYNC
   if (!err && ::fsync(::fileno(f)) != 0 && errno != EINVAL) err = errno;
