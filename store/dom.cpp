@@ -200,24 +200,6 @@ std::string decodedValue(std::string_view v) {
 
 // ---- UTF-16LE <-> UTF-8 ---------------------------------------------------
 
-void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 // One code point of UTF-8 at s[i] (advancing i); an invalid sequence gives
 // U+FFFD and advances one byte. Three-byte surrogate forms are accepted.
 char32_t decodeUtf8(std::string_view s, size_t& i) {
@@ -262,11 +244,12 @@ std::string decodeEntities(std::string_view text) {
   return out;
 }
 
-std::string utf16leBytesToUtf8(std::string_view bytes) {
-  const size_t units = bytes.size() / 2;
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  std::string out;
-  out.reserve(units + units / 8);
+namespace {
+
+// Converts UTF-16LE bytes into out, which has room for 3 bytes per unit;
+// returns the length written.
+size_t convertUtf16le(const unsigned char* p, size_t units, char* out) {
+  char* o = out;
   size_t i = 0;
   while (i < units) {
     // Four ASCII units at a time.
@@ -274,14 +257,21 @@ std::string utf16leBytesToUtf8(std::string_view bytes) {
       uint64_t w;
       std::memcpy(&w, p + 2 * i, 8);
       if ((w & 0xFF80FF80FF80FF80ull) == 0) {
-        const char c[4] = {static_cast<char>(p[2 * i]), static_cast<char>(p[2 * i + 2]),
-                           static_cast<char>(p[2 * i + 4]), static_cast<char>(p[2 * i + 6])};
-        out.append(c, 4);
+        o[0] = static_cast<char>(w);
+        o[1] = static_cast<char>(w >> 16);
+        o[2] = static_cast<char>(w >> 32);
+        o[3] = static_cast<char>(w >> 48);
+        o += 4;
         i += 4;
         continue;
       }
     }
     char32_t cu = p[2 * i] | (p[2 * i + 1] << 8);
+    if (cu < 0x80) {
+      *o++ = static_cast<char>(cu);
+      ++i;
+      continue;
+    }
     if (cu >= 0xD800 && cu <= 0xDBFF && i + 1 < units) {
       const char32_t lo = p[2 * i + 2] | (p[2 * i + 3] << 8);
       if (lo >= 0xDC00 && lo <= 0xDFFF) {
@@ -289,10 +279,32 @@ std::string utf16leBytesToUtf8(std::string_view bytes) {
         ++i;
       }
     }
-    appendUtf8(out, cu);  // a lone surrogate keeps its own three bytes
+    // A lone surrogate keeps its own three bytes.
+    if (cu < 0x800) {
+      *o++ = static_cast<char>(0xC0 | (cu >> 6));
+      *o++ = static_cast<char>(0x80 | (cu & 0x3F));
+    } else if (cu < 0x10000) {
+      *o++ = static_cast<char>(0xE0 | (cu >> 12));
+      *o++ = static_cast<char>(0x80 | ((cu >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (cu & 0x3F));
+    } else {
+      *o++ = static_cast<char>(0xF0 | (cu >> 18));
+      *o++ = static_cast<char>(0x80 | ((cu >> 12) & 0x3F));
+      *o++ = static_cast<char>(0x80 | ((cu >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (cu & 0x3F));
+    }
     ++i;
   }
-  return out;
+  return static_cast<size_t>(o - out);
+}
+
+}  // namespace
+
+std::string utf16leBytesToUtf8(std::string_view bytes) {
+  const size_t units = bytes.size() / 2;
+  std::unique_ptr<char[]> buf(new char[units * 3 + 1]);
+  const size_t n = convertUtf16le(reinterpret_cast<const unsigned char*>(bytes.data()), units, buf.get());
+  return std::string(buf.get(), n);
 }
 
 std::string utf8ToUtf16leBytes(std::string_view text) {
@@ -542,6 +554,18 @@ void cvDomNode::setValue(std::string_view text) {
 
 // ---- reading ------------------------------------------------------------
 
+namespace {
+
+// Appends a parsed child; room for a few is made at once, since most
+// elements with children have several.
+inline void addChild(cvDomNode& parent, DomNodeRef child) {
+  ChildList& kids = parent.children();
+  if (kids.capacity() == 0) kids.reserve(4);
+  kids.push_back(std::move(child));
+}
+
+}  // namespace
+
 void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
   struct Frame {
     cvDomNode* node;
@@ -598,8 +622,8 @@ void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
         parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
           child->loadAttr(std::string(name), decodedValue(value));
         });
-        child->setParent(f.self.lock());
-        f.node->children().push_back(child);
+        child->parent_ = f.self;
+        addChild(*f.node, child);
         stack.push_back(Frame{child.get(), nullptr, child, std::string::npos});
         break;
       }
@@ -625,8 +649,8 @@ void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
         parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
           child->loadAttr(std::string(name), decodedValue(value));
         });
-        child->setParent(f.self.lock());
-        f.node->children().push_back(std::move(child));
+        child->parent_ = f.self;
+        addChild(*f.node, std::move(child));
         break;
       }
       case clsTagString::kDeclaration:
@@ -745,7 +769,9 @@ void cvDomDoc::readDoc(std::string_view path) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::path(filePath_), ec))
       throw AutomationError(19999, "ReadDoc", filePath_ + "is not exist.");
-    std::string bytes;
+    // The file's bytes, then its text as UTF-8 (3 bytes per unit at most).
+    std::unique_ptr<char[]> text;
+    size_t textLength = 0;
     {
       std::ifstream in(fs::path(filePath_), std::ios::binary);
       if (!in) throw AutomationError(19999, "ReadDoc", "Permission denied");
@@ -753,15 +779,17 @@ void cvDomDoc::readDoc(std::string_view path) {
       const std::streamoff size = in.tellg();
       in.seekg(0, std::ios::beg);
       if (size < 0) throw AutomationError(19999, "ReadDoc", "Path/File access error");
-      bytes.resize(static_cast<size_t>(size));
-      if (!in.read(bytes.data(), size)) throw AutomationError(19999, "ReadDoc", "Path/File access error");
+      if (size < 3) throw AutomationError(19999, "ReadDoc", "Input past end of file");
+      std::unique_ptr<char[]> bytes(new char[static_cast<size_t>(size)]);
+      if (!in.read(bytes.get(), size)) throw AutomationError(19999, "ReadDoc", "Path/File access error");
+      header_ = {static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1])};
+      const size_t units = static_cast<size_t>(size - 2) / 2;
+      text.reset(new char[units * 3 + 1]);
+      textLength = convertUtf16le(reinterpret_cast<const unsigned char*>(bytes.get()) + 2, units, text.get());
     }
-    if (bytes.size() < 3) throw AutomationError(19999, "ReadDoc", "Input past end of file");
-    header_ = {static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1])};
-    std::string text = utf16leBytesToUtf8(std::string_view(bytes).substr(2));
-    std::string().swap(bytes);
     auto container = cvDomNode::create();
-    parseText(*container, text);
+    parseText(*container, std::string_view(text.get(), textLength));
+    text.reset();
     if (container->children().size() != 1)
       throw AutomationError(19999, "ReadDoc", "Wrong format of file " + filePath_);
     root_ = container->children().front();
@@ -803,13 +831,9 @@ void cvDomDoc::saveDoc(std::string_view path) {
   if (!root_)
     throw AutomationError(10000 + kObjectNotSet, "clxDom->SaveDoc", runtimeErrorText(kObjectNotSet));
   if (filePath_.empty()) saveFailure(EACCES);
-  std::string bytes;
+  std::string bytes;  // the text as UTF-16LE, after the header bytes
   try {
-    const std::string text = documentText();
-    bytes.reserve(2 + text.size() * 2);
-    bytes.push_back(static_cast<char>(header_[0]));
-    bytes.push_back(static_cast<char>(header_[1]));
-    bytes.append(utf8ToUtf16leBytes(text));
+    bytes = utf8ToUtf16leBytes(documentText());
   } catch (const std::bad_alloc&) {
     throw AutomationError(10007, "clxDom->SaveDoc", "Out of memory");
   }
@@ -835,7 +859,9 @@ void cvDomDoc::saveDoc(std::string_view path) {
   }
   if (!f) saveFailure(EEXIST);
   int err = 0;
-  if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) err = errno ? errno : EIO;
+  const char header[2] = {static_cast<char>(header_[0]), static_cast<char>(header_[1])};
+  if (std::fwrite(header, 1, 2, f) != 2 || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+    err = errno ? errno : EIO;
   if (!err && std::fflush(f) != 0) err = errno ? errno : EIO;
 #if QUILL_HAVE_FSYNC
   if (!err && ::fsync(::fileno(f)) != 0 && errno != EINVAL) err = errno;

@@ -109,6 +109,8 @@ class cvDomNode : public Dispatch {
   const ClassInfo& classInfo() const override;
 
  private:
+  friend class cvDomDoc;  // the reader links parsed children directly
+
   DomNodeRef childNamed(std::string_view name) const;
   // Raises when newNode is unset or would become its own descendant.
   void checkAdoptable(const DomNodeRef& newNode) const;

@@ -1,0 +1,235 @@
+#include "store/dom.h"
+
+#include <gtest/gtest.h>
+
+#include "store_test_util.h"
+
+using namespace quill;
+using storetest::expectError;
+
+namespace {
+
+class DomTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setStoreDebugFlag(false); }
+  void TearDown() override { setStoreDebugFlag(false); }
+
+  // Reads an ASCII document text through a file.
+  std::shared_ptr<cvDomDoc> read(const std::string& text, const std::string& header = "\xFF\xFE") {
+    storetest::writeBytes(path, storetest::tagFile(text, header));
+    auto doc = cvDomDoc::create();
+    doc->readDoc(path);
+    return doc;
+  }
+  // Saves and returns the file's text (without the header bytes) as UTF-8.
+  std::string saved(cvDomDoc& doc) {
+    doc.saveDoc(path);
+    return utf16leBytesToUtf8(storetest::readBytes(path).substr(2));
+  }
+
+  storetest::TempDir dir;
+  std::string path = dir.file("doc.xml");
+};
+
+TEST_F(DomTest, ReadsAndWritesBackUnchangedWithItsHeaderBytes) {
+  const std::string text = R"(<?xml version="1.0"?><a x="1"><b/></a>)";
+  auto doc = read(text, "\x12\x34");
+  EXPECT_EQ(doc->root()->tagName(), "a");
+  EXPECT_EQ(doc->root()->getAttr("x"), "1");
+  ASSERT_EQ(doc->root()->length(), 1);
+  EXPECT_EQ(doc->root()->nodeAt(1)->tagName(), "b");
+  doc->saveDoc();
+  EXPECT_EQ(storetest::readBytes(path), storetest::tagFile(text, "\x12\x34"));
+
+  auto fresh = cvDomDoc::create();
+  fresh->setRoot(fresh->createNode("r"));
+  fresh->saveDoc(dir.file("new.xml"));
+  EXPECT_EQ(storetest::readBytes(dir.file("new.xml")), storetest::tagFile(R"(<?xml version="1.0"?><r/>)", std::string(2, '\0')));
+}
+
+TEST_F(DomTest, ReaderKeepsItsDocumentedQuirks) {
+  struct Case {
+    const char* input;
+    const char* written;  // root element as written back
+  } cases[] = {
+      {"<a>x<b>z</b>y</a>", "<a>xy<b>z</b></a>"},
+      {"<a>x<b/>y</a>", "<a>y<b/></a>"},  // text before an empty-element tag is dropped
+      {"<a></a>", "<a/>"},
+      {"<a>1 > 0</a>", "<a>1 &gt; 0&lt;/a&gt;</a>"},  // the end tag is no longer recognised
+      {"<a>t</A>u</a>", "<a>tu</a>"},                   // end tags are case-sensitive
+      {"<a>&amp;lt;</b></a>", "<a>&lt;</a>"},           // decoded at every end tag met
+      {"<a>x<b>y", "<a>x<b>y</b></a>"},                 // unclosed elements end with the text
+      {"<a>x<c>1</c>y", "<a>x\r\ny<c>1</c></a>"},       // text after the last tag follows a line break
+      {"<a>\r\n  <b>t</b>\r\n  <c/>\r\n  <?xml z=\"1\"?>\r\n</a>\r\n", "<a>\r\n  \r\n<b>t</b><c/></a>"},
+      {"<a><!-- c --><b/></a>", "<a><!--><b/></!--></a>"},  // a comment is an unclosed start tag
+      {"<x a=1 b=2/>", "<x a=\"1\" b=\"2\"/>"},
+      {"<x a='1' b c=\"2 3\" d=\"4/>", "<x a=\"&apos;1&apos;\" b c=\"2 3\" d=\"&quot;4\"/>"},
+      {"<a>\r\n</a>\r\n", "<a>\r\n</a>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    auto doc = read(c.input);
+    EXPECT_EQ(nodeToText(*doc->root()), c.written);
+  }
+  auto doc = read("<x a='1' b c=\"2 3\"/>");
+  EXPECT_EQ(doc->root()->attrs(), (std::vector<std::string>{"a", "b c"}));
+}
+
+TEST_F(DomTest, EntitiesRoundTripInTextAndAttributes) {
+  auto doc = cvDomDoc::create();
+  auto root = doc->createNode("a");
+  root->setText("1 < 2 & 'x'");
+  root->setAttr("q", "say \"hi\" & <go>");
+  doc->setRoot(root);
+  const std::string text = saved(*doc);
+  EXPECT_EQ(text,
+            "<?xml version=\"1.0\"?><a q=\"say &quot;hi&quot; &amp; &lt;go&gt;\">1 &lt; 2 &amp; &apos;x&apos;</a>");
+  auto back = read(text);
+  EXPECT_EQ(back->root()->getText(), "1 < 2 & 'x'");
+  EXPECT_EQ(back->root()->getAttr("q"), "say \"hi\" & <go>");
+}
+
+TEST_F(DomTest, DeclarationAttributesAreReadAnywhereAndKeptInOrder) {
+  auto doc = read(R"(<?xml version="1.0" encoding="UTF-16"?><a><?xml Standalone="yes"?></a>)");
+  EXPECT_EQ(doc->declaration().keys(), (std::vector<std::string>{"version", "encoding", "standalone"}));
+  EXPECT_EQ(saved(*doc), R"(<?xml version="1.0" encoding="UTF-16" standalone="yes"?><a/>)");
+  doc->setAttr("Version", "2");
+  EXPECT_EQ(doc->getAttr("VERSION"), "2");
+  EXPECT_EQ(doc->declaration().size(), 3u);
+  EXPECT_EQ(doc->getAttr("missing", "dflt"), "dflt");
+}
+
+TEST_F(DomTest, ReadFailuresRaise19999AndKeepTheOldRoot) {
+  auto doc = cvDomDoc::create();
+  auto old = doc->createNode("old");
+  doc->setRoot(old);
+  const std::string missing = dir.file("none.xml");
+  expectError([&] { doc->readDoc(missing); }, 19999, "ReadDoc", missing + "is not exist.");
+  for (const char* bad : {R"(<?xml version="1.0"?>)", "<a/><b/>", ""}) {
+    storetest::writeBytes(path, storetest::tagFile(bad));
+    if (std::string(bad).empty()) {
+      expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc");  // shorter than 3 bytes
+    } else {
+      expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc", "Wrong format of file " + path);
+    }
+  }
+  storetest::writeBytes(path, storetest::tagFile("<a><?></a>"));
+  expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc", "Invalid procedure call or argument");
+  EXPECT_EQ(doc->root(), old);
+}
+
+TEST_F(DomTest, AttributesInLenientAndStrictMode) {
+  auto n = cvDomNode::create("n");
+  EXPECT_EQ(n->getAttr("x"), "");
+  EXPECT_EQ(n->attrs(), std::vector<std::string>{"x"});  // created with the default
+  EXPECT_EQ(n->getAttr("x", "5"), "");                   // stored empty: the default is not used
+  n->setAttr("y", "1");
+  n->setAttr("x", "2");
+  EXPECT_EQ(n->value(), R"(<n x="2" y="1"/>)");  // replaced in place
+  setStoreDebugFlag(true);
+  expectError([&] { n->getAttr("z"); }, 10006, "DomNode.SetAttr", "Wrong AttrName of z");
+  expectError([&] { n->setAttr("z", "1"); }, 10006, "DomNode.SetAttr", "Wrong AttrName of z");
+  EXPECT_EQ(n->getAttr("y"), "1");
+  EXPECT_EQ(n->attrs().size(), 2u);
+}
+
+TEST_F(DomTest, NodeAddressing) {
+  auto n = cvDomNode::create("n");
+  setStoreDebugFlag(true);
+  expectError([&] { n->node("Setup\\Ftp"); }, 10002, "cvDomNode.Node", "Wrong Tag Name of \"Setup\"");
+  EXPECT_EQ(n->length(), 0);
+  setStoreDebugFlag(false);
+  auto ftp = n->node("Setup\\Ftp");
+  EXPECT_EQ(ftp->tagName(), "Ftp");
+  EXPECT_EQ(n->length(), 1);
+  EXPECT_EQ(n->node("Setup")->nodeAt(1), ftp);
+  EXPECT_EQ(ftp->parent(), nullptr);  // lenient creation does not set Parent
+  EXPECT_NE(n->node("setup"), n->node("Setup"));  // names are case-sensitive: a second child
+  EXPECT_EQ(n->length(), 2);
+
+  expectError([&] { n->nodeVar(Variant(int32_t{3})); }, 10005, "cvDomNode.Node", "Wrong Tag Name of \"3\"");
+  expectError([&] { n->nodeVar(Variant(int32_t{-1})); }, 10005);
+  expectError([&] { n->nodeVar(Variant(int32_t{0})); }, kSubscriptOutOfRange);
+  EXPECT_EQ(n->nodeVar(Variant(int32_t{1}))->tagName(), "Setup");
+  expectError([&] { n->nodeVar(Variant("2")); }, kInvalidCall);  // a number as text is no tag name
+  expectError([&] { n->nodeVar(Variant("9")); }, 10005);
+
+  EXPECT_TRUE(n->exists(Variant("2")));
+  EXPECT_FALSE(n->exists(Variant(int32_t{3})));
+  EXPECT_TRUE(n->exists(Variant("Setup")));
+  EXPECT_FALSE(n->exists(Variant("Setup\\Ftp")));  // paths are not resolved
+}
+
+TEST_F(DomTest, ReplacingAndRemovingChildren) {
+  auto n = cvDomNode::create("n");
+  for (const char* t : {"a", "b", "c"}) n->appendNode(cvDomNode::create(t));
+  auto x = cvDomNode::create("x");
+  EXPECT_EQ(n->setNode(Variant("b"), x), x);
+  EXPECT_EQ(n->length(), 3);
+  EXPECT_EQ(n->nodeAt(2), x);
+  EXPECT_EQ(n->setNode(Variant("zz"), cvDomNode::create("y")), nullptr);
+  auto y = cvDomNode::create("y");
+  n->setNode(Variant(int32_t{1}), y);
+  EXPECT_EQ(n->value(), "<n><y/><x/><c/></n>");
+  EXPECT_EQ(n->removeNode(cvDomNode::create("c")), nullptr);  // identity, not equality
+  EXPECT_EQ(n->length(), 3);
+  EXPECT_EQ(n->removeNodeVar(Variant(int32_t{2})), x);
+  EXPECT_EQ(n->value(), "<n><y/><c/></n>");
+  EXPECT_EQ(n->nodeAt(2)->parent(), n);
+  n->removeAllNode();
+  EXPECT_EQ(n->length(), 0);
+
+  auto doc = cvDomDoc::create();
+  expectError([&] { doc->createNode(""); }, 10002, "", "");
+}
+
+TEST_F(DomTest, ANodeCannotBecomeItsOwnDescendantOrHoldNothing) {
+  auto a = cvDomNode::create("a");
+  auto b = cvDomNode::create("b");
+  a->appendNode(b);
+  expectError([&] { a->appendNode(a); }, kInvalidCall);
+  expectError([&] { b->appendNode(a); }, kInvalidCall);
+  EXPECT_EQ(b->setNode(Variant("c"), a), nullptr);  // no child of that name: nothing to replace
+  b->appendNode(cvDomNode::create("c"));
+  expectError([&] { b->setNode(Variant("c"), a); }, kInvalidCall);
+  expectError([&] { a->appendNode(nullptr); }, kObjectNotSet);
+  expectError([&] { a->setNode(Variant(int32_t{1}), nullptr); }, kObjectNotSet);
+  EXPECT_EQ(a->value(), "<a><b><c/></b></a>");
+}
+
+TEST_F(DomTest, ValueReadsAndReplacesTheNode) {
+  auto holder = cvDomNode::create("holder");
+  auto n = holder->node("n");
+  n->data = 7;
+  n->setValue(R"(<m k="v">t<c></c></m>)");
+  EXPECT_EQ(n->tagName(), "m");
+  EXPECT_EQ(n->getAttr("k"), "v");
+  EXPECT_EQ(n->getText(), "t");
+  ASSERT_EQ(n->length(), 1);
+  EXPECT_EQ(n->nodeAt(1)->parent(), n);
+  EXPECT_EQ(n->data, 7);
+  EXPECT_EQ(n->value(), R"(<m k="v">t<c/></m>)");
+  n->setValue("<p/><q/>");  // several elements: the unnamed container
+  EXPECT_EQ(n->tagName(), "");
+  EXPECT_EQ(n->length(), 2);
+  expectError([&] { n->setValue("<?>"); }, kInvalidCall);
+  expectError([&] { n->setValue("</><a/>"); }, kObjectNotSet);
+  EXPECT_EQ(n->length(), 2);  // unchanged by the failed lets
+}
+
+TEST_F(DomTest, TextAsUtf16IsKeptExactlyIncludingLoneSurrogates) {
+  std::string bytes = "\xFF\xFE";
+  const char16_t units[] = {u'<', u'a', u'>', 0x65E5, 0xD83D, 0xDE00, 0xD800, u'x', 0xDC00, u'<', u'/', u'a', u'>'};
+  for (char16_t u : units) {
+    bytes.push_back(static_cast<char>(u & 0xFF));
+    bytes.push_back(static_cast<char>(u >> 8));
+  }
+  const std::string decl = storetest::tagFile(R"(<?xml version="1.0"?>)", "");
+  storetest::writeBytes(path, bytes);
+  auto doc = cvDomDoc::create();
+  doc->readDoc(path);
+  doc->saveDoc();
+  EXPECT_EQ(storetest::readBytes(path), "\xFF\xFE" + decl + bytes.substr(2));
+}
+
+}  // namespace

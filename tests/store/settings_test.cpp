@@ -1,0 +1,139 @@
+// Registry nodes over the store file and INI file nodes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "store/inifile.h"
+#include "store/registry.h"
+#include "store_test_util.h"
+
+using namespace quill;
+
+namespace {
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("QUILLANT_REGISTRY", dir.file("registry.db").c_str(), 1); }
+  void TearDown() override { unsetenv("QUILLANT_REGISTRY"); }
+  storetest::TempDir dir;
+  cvRegister reg;
+};
+
+TEST_F(RegistryTest, ReadingAMissingKeyGivesTheDefaultAndCreatesNothing) {
+  auto tool = reg.root(HKEY_LOCAL_MACHINE)->node("SOFTWARE\\Acme")->node("Tool");
+  EXPECT_EQ(tool->keyPath(), "SOFTWARE\\Acme\\Tool");
+  EXPECT_EQ(tool->getAttr("Path", "none"), "none");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("registry.db")));
+  EXPECT_TRUE(tool->keyExists(""));  // the root key itself
+}
+
+TEST_F(RegistryTest, SetAttrCreatesTheKeyPathAndValuesReadBack) {
+  auto tool = reg.root(HKEY_LOCAL_MACHINE)->node("SOFTWARE\\Acme")->node("Tool");
+  EXPECT_TRUE(tool->setAttr("Path", "C:\\x"));
+  EXPECT_EQ(tool->getAttr("Path", "none"), "C:\\x");
+  EXPECT_EQ(tool->getAttr("path", "none"), "C:\\x");  // names without regard to case
+  EXPECT_TRUE(tool->keyExists("SOFTWARE\\Acme\\Tool"));
+  EXPECT_TRUE(tool->keyExists("software\\acme"));
+  EXPECT_FALSE(tool->keyExists("Tool"));  // looked up from the root key, not from the node
+  EXPECT_FALSE(reg.root(HKEY_CURRENT_USER)->keyExists("SOFTWARE\\Acme"));  // roots are separate
+
+  EXPECT_TRUE(tool->setAttr("Empty", ""));
+  EXPECT_EQ(tool->getAttr("Empty", "dflt"), "");  // stored empty is not missing
+  EXPECT_TRUE(tool->setAttr("Path", "D:\\y"));
+  EXPECT_EQ(tool->getAttr("Path"), "D:\\y");
+}
+
+TEST_F(RegistryTest, ValuesThatDoNotFitTheBufferReadAsTheDefault) {
+  auto key = reg.root(HKEY_CURRENT_USER)->node("Big");
+  ASSERT_TRUE(key->setAttr("fits", std::string(1023, 'a')));  // 1024 bytes with the terminator
+  ASSERT_TRUE(key->setAttr("long", std::string(1024, 'a')));
+  EXPECT_EQ(key->getAttr("fits", "d"), std::string(1023, 'a'));
+  EXPECT_EQ(key->getAttr("long", "d"), "d");
+  ASSERT_TRUE(key->setAttr("zero", std::string("ab\0cd", 5)));
+  EXPECT_EQ(key->getAttr("zero", "d"), "ab");  // read up to the first zero byte
+}
+
+TEST_F(RegistryTest, DeleteRegRemovesLeafKeysBelowLocalMachineOnly) {
+  auto machine = reg.root(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(machine->node("A\\B")->setAttr("v", "1"));
+  ASSERT_TRUE(reg.root(HKEY_CURRENT_USER)->node("C")->setAttr("v", "1"));
+  EXPECT_FALSE(reg.deleteReg("A"));  // has a subkey
+  EXPECT_FALSE(reg.deleteReg("C"));  // not below HKEY_LOCAL_MACHINE
+  EXPECT_FALSE(reg.deleteReg(""));
+  EXPECT_TRUE(reg.deleteReg("A\\B"));
+  EXPECT_FALSE(machine->keyExists("A\\B"));
+  EXPECT_EQ(machine->node("A\\B")->getAttr("v", "gone"), "gone");
+  EXPECT_TRUE(reg.deleteReg("A"));
+  EXPECT_FALSE(reg.deleteReg("A"));
+  EXPECT_TRUE(reg.root(HKEY_CURRENT_USER)->keyExists("C"));
+}
+
+TEST_F(RegistryTest, BadRootsPathsAndStoresFailQuietly) {
+  EXPECT_FALSE(cvRegNode::create(0x12345678u, "X")->setAttr("v", "1"));
+  EXPECT_EQ(cvRegNode::create(0x12345678u, "X")->getAttr("v", "d"), "d");
+  EXPECT_FALSE(reg.root(HKEY_CURRENT_USER)->node("\\Lead")->setAttr("v", "1"));
+  EXPECT_FALSE(reg.root(HKEY_CURRENT_USER)->node("a\\\\b")->setAttr("v", "1"));
+  storetest::writeBytes(dir.file("blocker"), "");
+  setenv("QUILLANT_REGISTRY", dir.file("blocker/registry.db").c_str(), 1);  // parent is a file
+  EXPECT_FALSE(reg.root(HKEY_CURRENT_USER)->node("K")->setAttr("v", "1"));
+  EXPECT_EQ(reg.root(HKEY_CURRENT_USER)->node("K")->getAttr("v", "d"), "d");
+}
+
+TEST(RegistryLocation, FollowsTheEnvironment) {
+  setenv("QUILLANT_REGISTRY", "/x/r.db", 1);
+  EXPECT_EQ(registryPath(), "/x/r.db");
+  unsetenv("QUILLANT_REGISTRY");
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(registryPath(), "/cfg/quillant/registry.db");
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", "/home/u", 1);
+  EXPECT_EQ(registryPath(), "/home/u/.config/quillant/registry.db");
+}
+
+class IniTest : public ::testing::Test {
+ protected:
+  storetest::TempDir dir;
+  std::shared_ptr<cvIniFile> file = cvIniFile::create();
+  std::string path = dir.file("app.ini");
+  void SetUp() override { file->IniFileName = path; }
+};
+
+TEST_F(IniTest, SectionNamesOfChildNodes) {
+  EXPECT_EQ(file->root("Main")->node("Sub")->section(), "Main_Sub");
+  EXPECT_EQ(file->root("")->node("x")->section(), "_x");
+}
+
+TEST_F(IniTest, ReadsWithTheProfileRules) {
+  storetest::writeBytes(path,
+                        "; settings\r\n[Other]\r\nName=wrong\r\n"
+                        "[ Main ]\r\n  Name  =  Widget  \r\nEmpty=\r\nQuoted=\" padded \"\r\n"
+                        "Long=" + std::string(1100, 'L') + "\n");
+  auto main = file->root("main");
+  EXPECT_EQ(main->getAttr("NAME"), "Widget");
+  EXPECT_EQ(main->getAttr("Empty", "dflt"), "dflt");  // present but empty reads as the default
+  EXPECT_EQ(main->getAttr("Quoted"), " padded ");
+  EXPECT_EQ(main->getAttr("Long"), std::string(1023, 'L'));
+  EXPECT_EQ(main->getAttr("Missing", "dflt"), "dflt");
+  EXPECT_EQ(file->root("Nowhere")->getAttr("Name"), "");
+  file->IniFileName = dir.file("absent.ini");
+  EXPECT_EQ(main->getAttr("Name", "none"), "none");
+}
+
+TEST_F(IniTest, WritesCreateFileAndSectionAndKeepOtherLines) {
+  auto main = file->root("Main");
+  main->setAttr("Name", "Widget");
+  main->node("Sub")->setAttr("Size", "3");
+  EXPECT_EQ(storetest::readBytes(path), "[Main]\r\nName=Widget\r\n[Main_Sub]\r\nSize=3\r\n");
+  main->setAttr("name", "Gadget");
+  main->setAttr("Color", "red");
+  EXPECT_EQ(storetest::readBytes(path), "[Main]\r\nname=Gadget\r\nColor=red\r\n[Main_Sub]\r\nSize=3\r\n");
+  EXPECT_EQ(main->getAttr("NAME"), "Gadget");
+
+  // Existing nodes follow a change of the file name.
+  file->IniFileName = dir.file("second.ini");
+  main->setAttr("Name", "Other");
+  EXPECT_EQ(main->getAttr("Name"), "Other");
+  EXPECT_EQ(storetest::readBytes(dir.file("second.ini")), "[Main]\r\nName=Other\r\n");
+}
+
+}  // namespace
