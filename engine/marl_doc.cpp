@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <utility>
 
 #include "common/object_factory.h"
@@ -106,8 +105,7 @@ std::string MarlDoc::loadFile(std::string_view src, std::string_view opt) {
   parseOptions(opt);
   errorText_.clear();
 
-  std::optional<std::string> text;
-  std::string_view source;
+  std::string text;
   if (sourceType_ == 0) {
     std::string path(src);
     if (!fileExists(path)) {
@@ -120,18 +118,15 @@ std::string MarlDoc::loadFile(std::string_view src, std::string_view opt) {
       else
         errorText_ = "Invalid path of \"" + path + "\"";
     }
-    if (errorText_.empty()) {
-      text = readTemplate(path);
-      source = *text;
-    }
+    if (errorText_.empty()) text = readTemplate(path);
   } else if (sourceType_ == 1) {
-    source = src;
+    text.assign(src.data(), src.size());
   }
 
   std::shared_ptr<MarlPart> root;
   if (errorText_.empty() && (sourceType_ == 0 || sourceType_ == 1)) {
     ParseSettings settings{appName_, varStartCode_, varEndCode_};
-    ParseResult parsed = TemplateParser(settings).parse(source);
+    ParseResult parsed = TemplateParser(settings).parse(std::move(text));
     errorText_ += parsed.errors;
     root = std::move(parsed.root);
   }

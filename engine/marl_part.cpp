@@ -90,7 +90,14 @@ const std::shared_ptr<MarlParts>& MarlPart::partsRef() const {
 }
 
 const std::shared_ptr<MarlVars>& MarlPart::varsRef() const {
-  if (!vars_) vars_ = std::make_shared<MarlVars>();
+  if (!vars_) {
+    vars_ = std::make_shared<MarlVars>();
+    if (store_)
+      for (uint32_t i = segBegin_; i < segEnd_; ++i) {
+        const auto& seg = store_->segments[i];
+        if (seg.firstUse) vars_->addVar(std::static_pointer_cast<MarlVar>(seg.var->shared_from_this()));
+      }
+  }
   return vars_;
 }
 
@@ -115,33 +122,36 @@ void MarlPart::appendText(std::string& out) const {
 
 bool MarlPart::canRenderBySegments() const noexcept {
   if (!segmentsExact_) return false;
-  if (!vars_) return true;
   // A code inside a value could complete a placeholder of a variable that is
   // replaced later; the last variable's value is inserted after every other
   // replacement, so it cannot.
-  const size_t n = vars_->size();
-  for (size_t i = 0; i + 1 < n; ++i)
-    if (vars_->at(i).codeInValue()) return false;
+  const auto& segments = store_->segments;
+  for (uint32_t i = segBegin_; i < segEnd_; ++i) {
+    const auto& seg = segments[i];
+    if (seg.firstUse && i != lastNewVar_ && seg.var->codeInValue()) return false;
+  }
   return true;
 }
 
 void MarlPart::appendBySegments(std::string& out) const {
+  const auto* first = store_->segments.data() + segBegin_;
+  const auto* last = store_->segments.data() + segEnd_;
   size_t total = out.size();
-  for (const Segment& s : segments_) total += s.length + (s.var ? s.var->value().size() : 0);
+  for (auto* s = first; s != last; ++s) total += s->length + (s->var ? s->var->value().size() : 0);
   out.reserve(total);
-  const char* base = orgText_.data();
-  for (const Segment& s : segments_) {
-    out.append(base + s.begin, s.length);
-    if (s.var) out.append(s.var->value());
+  const char* base = store_->text.data();
+  for (auto* s = first; s != last; ++s) {
+    out.append(base + s->begin, s->length);
+    if (s->var) out.append(s->var->value());
   }
 }
 
 void MarlPart::appendSequentially(std::string& out) const {
-  std::string work = orgText_;
-  if (vars_)
-    for (size_t i = 0; i < vars_->size(); ++i) {
-      const MarlVar& v = vars_->at(i);
-      replaceAll(work, v.placeholder(), v.value());
+  std::string work(orgText_);
+  if (store_)
+    for (uint32_t i = segBegin_; i < segEnd_; ++i) {
+      const auto& seg = store_->segments[i];
+      if (seg.firstUse) replaceAll(work, seg.var->placeholder(), seg.var->value());
     }
   out.append(work);
 }
@@ -162,7 +172,7 @@ const ClassInfo& MarlPart::classInfo() const {
     ClassInfo c("MarlPart");
     c.property<MarlPart>("Parts", [](MarlPart& p) { return Variant(p.partsRef()); });
     c.property<MarlPart>("Key", [](MarlPart& p) { return Variant(p.key()); });
-    c.property<MarlPart>("OrgText", [](MarlPart& p) { return Variant(p.orgText()); });
+    c.property<MarlPart>("OrgText", [](MarlPart& p) { return Variant(std::string(p.orgText())); });
     // The layer argument is accepted and has no effect.
     c.method<MarlPart>("GetText", 0, [](MarlPart& p, Args) { return Variant(p.getText()); });
     c.property<MarlPart>("PartType", [](MarlPart& p) { return Variant(int32_t{p.partType()}); });

@@ -20,6 +20,21 @@ namespace quill {
 class MarlPart;
 class TemplateParser;
 
+// The text of one parsed template and the segments of all its text parts:
+// a literal run followed by a placeholder (var set), or a trailing literal
+// run (var null). firstUse marks the first placeholder of a variable within
+// its text part, which gives the order of the part's variables.
+struct TextStore {
+  struct Segment {
+    size_t begin;
+    size_t length;
+    MarlVar* var;
+    bool firstUse;
+  };
+  std::string text;
+  std::vector<Segment> segments;
+};
+
 using AttrMap = OrderedMap<std::string, std::string>;
 
 class MarlParts final : public Dispatch {
@@ -61,7 +76,7 @@ class MarlPart final : public Dispatch {
   MarlPart() = default;
 
   const std::string& key() const noexcept { return key_; }
-  const std::string& orgText() const noexcept { return orgText_; }
+  std::string_view orgText() const noexcept { return orgText_; }
   int16_t partType() const noexcept { return type_; }
   bool isText() const noexcept { return type_ == kText; }
 
@@ -92,28 +107,28 @@ class MarlPart final : public Dispatch {
   friend class TemplateParser;
   friend class MarlParts;
 
-  // One literal run of a text part followed by a placeholder (var set), or
-  // the trailing literal run (var null).
-  struct Segment {
-    size_t begin;
-    size_t length;
-    const MarlVar* var;
-  };
-
   bool canRenderBySegments() const noexcept;
   void appendBySegments(std::string& out) const;
   void appendSequentially(std::string& out) const;
 
   std::string key_;
-  std::string orgText_;
   int16_t type_ = kContainer;
   // Set by the parser for a text part whose segments render exactly as the
   // variable-by-variable replacement does, as long as no value holds a code.
   bool segmentsExact_ = false;
   mutable std::shared_ptr<MarlParts> parts_;
-  mutable std::shared_ptr<MarlVars> vars_;
+  mutable std::shared_ptr<MarlVars> vars_;  // of a text part: built on first use
   AttrMap attrs_;
-  std::vector<Segment> segments_;
+
+  // A text part's text and segments live in the store of the template it
+  // came from; its variables belong to its container's collection, which it
+  // keeps alive.
+  std::shared_ptr<const TextStore> store_;
+  std::string_view orgText_;
+  uint32_t segBegin_ = 0;
+  uint32_t segEnd_ = 0;
+  uint32_t lastNewVar_ = 0;  // segment that brings the last variable in order
+  std::shared_ptr<MarlVars> containerVars_;
 };
 
 }  // namespace quill

@@ -15,6 +15,8 @@
 
 namespace quill {
 
+class TemplateParser;
+
 class MarlVar final : public Dispatch {
  public:
   // A detached variable: empty name, placeholder and value.
@@ -46,12 +48,15 @@ class MarlVar final : public Dispatch {
   const ClassInfo& classInfo() const override;
 
  private:
+  friend class TemplateParser;
+
   std::string key_;
   std::string placeholder_;
   std::string value_;
   char startCode_ = 0;  // set only for plain codes
   char endCode_ = 0;
   bool codeInValue_ = false;
+  uint32_t seenInPart_ = 0;  // the parser's mark of the text part that used it last
 };
 
 class MarlVars final : public Dispatch {

@@ -231,11 +231,17 @@ AttrMap parseTagAttributes(std::string_view attributeText) {
   return attrs;
 }
 
-std::shared_ptr<MarlPart> TemplateParser::makeTextPart(MarlPart& container, std::string_view text) {
+std::shared_ptr<MarlPart> TemplateParser::makeTextPart(MarlPart& container, size_t begin, size_t end) {
   auto part = std::make_shared<MarlPart>();
   part->type_ = MarlPart::kText;
   part->key_ = container.key_;
-  part->orgText_.assign(text.data(), text.size());
+  part->store_ = store_;
+  const std::string_view all = store_->text;
+  const std::string_view text = all.substr(begin, end - begin);
+  part->orgText_ = text;
+  auto& segments = store_->segments;
+  part->segBegin_ = static_cast<uint32_t>(segments.size());
+  const uint32_t mark = ++textParts_;
 
   const std::string& sc = settings_.startCode;
   const std::string& ec = settings_.endCode;
@@ -252,9 +258,11 @@ std::shared_ptr<MarlPart> TemplateParser::makeTextPart(MarlPart& container, std:
   Placeholder ph;
   while (scanner.next(literal, ph)) {
     const std::string_view name = text.substr(ph.nameBegin, ph.nameEnd - ph.nameBegin);
-    const auto& var = container.varsRef()->obtainVar(name, sc, ec);
-    part->varsRef()->addVar(var);
-    part->segments_.push_back({literal, ph.begin - literal, var.get()});
+    MarlVar* var = container.varsRef()->obtainVar(name, sc, ec).get();
+    const bool firstUse = var->seenInPart_ != mark;
+    var->seenInPart_ = mark;
+    if (firstUse) part->lastNewVar_ = static_cast<uint32_t>(segments.size());
+    segments.push_back({begin + literal, ph.begin - literal, var, firstUse});
     if (plainCodes && !fragile) {
       size_t j = ph.begin;
       while (j > literal && isWordChar(static_cast<unsigned char>(text[j - 1]))) --j;
@@ -262,12 +270,18 @@ std::shared_ptr<MarlPart> TemplateParser::makeTextPart(MarlPart& container, std:
     }
     literal = ph.end;
   }
-  part->segments_.push_back({literal, text.size() - literal, nullptr});
+  segments.push_back({begin + literal, text.size() - literal, nullptr, false});
+  part->segEnd_ = static_cast<uint32_t>(segments.size());
   part->segmentsExact_ = plainCodes && !fragile;
+  if (part->segEnd_ - part->segBegin_ > 1) part->containerVars_ = container.vars_;
   return part;
 }
 
-ParseResult TemplateParser::parse(std::string_view text) {
+ParseResult TemplateParser::parse(std::string source) {
+  store_ = std::make_shared<TextStore>();
+  store_->text = std::move(source);
+  const std::string_view text = store_->text;
+  textParts_ = 0;
   ParseResult result;
   result.root = std::make_shared<MarlPart>();
   // Open containers, innermost last; the root is never popped.
@@ -282,7 +296,7 @@ ParseResult TemplateParser::parse(std::string_view text) {
     const size_t stop = found ? tag.begin : n;
     if (stop > pos) {
       MarlPart& container = *open.back();
-      container.partsRef()->addPart(makeTextPart(container, text.substr(pos, stop - pos)));
+      container.partsRef()->addPart(makeTextPart(container, pos, stop));
     }
     if (!found) break;
     pos = tag.end;

@@ -32,12 +32,14 @@ AttrMap parseTagAttributes(std::string_view attributeText);
 class TemplateParser {
  public:
   explicit TemplateParser(const ParseSettings& settings) : settings_(settings) {}
-  ParseResult parse(std::string_view text);
+  ParseResult parse(std::string text);
 
  private:
-  std::shared_ptr<MarlPart> makeTextPart(MarlPart& container, std::string_view text);
+  std::shared_ptr<MarlPart> makeTextPart(MarlPart& container, size_t begin, size_t end);
 
   const ParseSettings& settings_;
+  std::shared_ptr<TextStore> store_;
+  uint32_t textParts_ = 0;
 };
 
 }  // namespace quill

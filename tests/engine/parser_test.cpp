@@ -11,7 +11,7 @@ namespace {
 
 std::vector<std::string> childTexts(const MarlPart& p) {
   std::vector<std::string> out;
-  for (const auto& c : p.parts()) out.push_back(c->isText() ? c->orgText() : "[" + c->key() + "]");
+  for (const auto& c : p.parts()) out.push_back(c->isText() ? std::string(c->orgText()) : "[" + c->key() + "]");
   return out;
 }
 

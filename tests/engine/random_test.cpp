@@ -119,7 +119,7 @@ void expectSameRendering(const MarlPart& part, std::mt19937& rng, const std::vec
       expectSameRendering(*c, rng, values);
       continue;
     }
-    std::string want = c->orgText();
+    std::string want(c->orgText());
     for (size_t i = 0; i < c->vars().size(); ++i) {
       const MarlVar& v = c->vars().at(i);
       std::string out;
