@@ -68,7 +68,8 @@ class TagScanner {
     // prefix itself begins with white space.
     const bool prefixStartsWithSpace = !prefix_.empty() && isSpaceChar(static_cast<unsigned char>(prefix_[0]));
     for (size_t i = from;; ++i) {
-      i = text_.find("<!--", i);
+      if (i >= text_.size()) return false;
+      i = findOpening(i);
       if (i == npos) return false;
       const size_t open = i + 4;
       size_t k = open;
@@ -82,6 +83,17 @@ class TagScanner {
   }
 
  private:
+  size_t findOpening(size_t from) const {
+#if defined(__GLIBC__) || defined(__APPLE__)
+    // The C library's memmem skips ahead far better than a search for "<",
+    // which is frequent in HTML.
+    const void* hit = memmem(text_.data() + from, text_.size() - from, "<!--", 4);
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text_.data()) : npos;
+#else
+    return text_.find("<!--", from);
+#endif
+  }
+
   bool matchAt(size_t begin, size_t k, Tag& tag) {
     const size_t n = text_.size();
     if (text_.compare(k, prefix_.size(), prefix_) != 0) return false;
@@ -231,8 +243,27 @@ AttrMap parseTagAttributes(std::string_view attributeText) {
   return attrs;
 }
 
+std::shared_ptr<MarlPart> TemplateParser::newPart() {
+  return std::allocate_shared<MarlPart>(ArenaAllocator<MarlPart>(arena_));
+}
+
+MarlParts& TemplateParser::partsOf(MarlPart& container) {
+  if (!container.parts_) container.parts_ = std::allocate_shared<MarlParts>(ArenaAllocator<MarlParts>(arena_));
+  return *container.parts_;
+}
+
+MarlVar* TemplateParser::obtainVar(MarlPart& container, std::string_view name) {
+  if (!container.vars_) container.vars_ = std::allocate_shared<MarlVars>(ArenaAllocator<MarlVars>(arena_));
+  MarlVars& vars = *container.vars_;
+  if (MarlVar* v = vars.find(name)) return v;
+  auto var = std::allocate_shared<MarlVar>(ArenaAllocator<MarlVar>(arena_), std::string(name), settings_.startCode,
+                                           settings_.endCode);
+  vars.addVar(var);
+  return var.get();
+}
+
 std::shared_ptr<MarlPart> TemplateParser::makeTextPart(MarlPart& container, size_t begin, size_t end) {
-  auto part = std::make_shared<MarlPart>();
+  auto part = newPart();
   part->type_ = MarlPart::kText;
   part->key_ = container.key_;
   part->store_ = store_;
@@ -258,7 +289,7 @@ std::shared_ptr<MarlPart> TemplateParser::makeTextPart(MarlPart& container, size
   Placeholder ph;
   while (scanner.next(literal, ph)) {
     const std::string_view name = text.substr(ph.nameBegin, ph.nameEnd - ph.nameBegin);
-    MarlVar* var = container.varsRef()->obtainVar(name, sc, ec).get();
+    MarlVar* var = obtainVar(container, name);
     const bool firstUse = var->seenInPart_ != mark;
     var->seenInPart_ = mark;
     if (firstUse) part->lastNewVar_ = static_cast<uint32_t>(segments.size());
@@ -280,10 +311,12 @@ std::shared_ptr<MarlPart> TemplateParser::makeTextPart(MarlPart& container, size
 ParseResult TemplateParser::parse(std::string source) {
   store_ = std::make_shared<TextStore>();
   store_->text = std::move(source);
+  arena_ = std::make_shared<ObjectArena>();
+  store_->segments.reserve(store_->text.size() / 32 + 16);
   const std::string_view text = store_->text;
   textParts_ = 0;
   ParseResult result;
-  result.root = std::make_shared<MarlPart>();
+  result.root = newPart();
   // Open containers, innermost last; the root is never popped.
   std::vector<std::shared_ptr<MarlPart>> open{result.root};
 
@@ -296,7 +329,7 @@ ParseResult TemplateParser::parse(std::string source) {
     const size_t stop = found ? tag.begin : n;
     if (stop > pos) {
       MarlPart& container = *open.back();
-      container.partsRef()->addPart(makeTextPart(container, pos, stop));
+      partsOf(container).addPart(makeTextPart(container, pos, stop));
     }
     if (!found) break;
     pos = tag.end;
@@ -306,7 +339,7 @@ ParseResult TemplateParser::parse(std::string source) {
     const std::string* position = attrs.find("_POSITION");
     if (!position) continue;
     if (*position == "START") {
-      auto block = std::make_shared<MarlPart>();
+      auto block = newPart();
       // A START tag without a key still lists "_KEY", empty, after its own attributes.
       if (const std::string* key = attrs.find("_KEY"))
         block->key_ = *key;
@@ -320,7 +353,7 @@ ParseResult TemplateParser::parse(std::string source) {
       if (open.size() == 1) break;  // the root is closed: the rest is not read
       auto block = std::move(open.back());
       open.pop_back();
-      open.back()->partsRef()->addPart(std::move(block));
+      partsOf(*open.back()).addPart(std::move(block));
     }
   }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "engine/marl_part.h"
+#include "engine/object_arena.h"
 
 namespace quill {
 
@@ -36,9 +37,13 @@ class TemplateParser {
 
  private:
   std::shared_ptr<MarlPart> makeTextPart(MarlPart& container, size_t begin, size_t end);
+  std::shared_ptr<MarlPart> newPart();
+  MarlParts& partsOf(MarlPart& container);
+  MarlVar* obtainVar(MarlPart& container, std::string_view name);
 
   const ParseSettings& settings_;
   std::shared_ptr<TextStore> store_;
+  std::shared_ptr<ObjectArena> arena_;
   uint32_t textParts_ = 0;
 };
 
