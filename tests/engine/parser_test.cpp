@@ -209,3 +209,29 @@ TEST(Parser, DeepNestingAndLongTagRunsNeedNoStack) {
   ASSERT_EQ(loadText(doc, run + "x"), "");
   EXPECT_EQ(childTexts(*doc.rootPart()), (Texts{"x"}));
 }
+
+TEST(Parser, PathologicalShapesStayLinear) {
+  // Each of these would take hours if a failed match rescanned the rest.
+  const size_t n = 1 << 20;
+  auto repeat = [](const std::string& s, size_t times) {
+    std::string out;
+    out.reserve(s.size() * times);
+    for (size_t i = 0; i < times; ++i) out += s;
+    return out;
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {repeat("<!--MARL:HtmlPart ", n / 18), ""},
+      {"<!--" + std::string(n, ' '), ""},
+      {"{" + std::string(n, 'a'), ""},
+      {repeat("{a", n / 2), ""},
+      {"<!--MARL:HtmlPart " + repeat("a=\"b\n", n / 5) + "-->", ""},
+      {"<!--MARL:HtmlPart " + repeat("a", n) + "-->", ""},
+      {std::string(n, 'a'), "VAR_START_CODE=a;VAR_END_CODE=b"},
+      {repeat("a{", n / 2), "VAR_START_CODE=;VAR_END_CODE=}"},
+      {"<!--" + std::string(n, ' ') + "M", "MARL_ID= M"},
+  };
+  for (const auto& [text, opt] : cases) {
+    MarlDoc doc;
+    EXPECT_EQ(loadText(doc, text, opt), "") << opt;
+  }
+}
