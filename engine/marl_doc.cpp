@@ -153,18 +153,15 @@ const ClassInfo& MarlDoc::classInfo() const {
         d.onStartPage(*native);
         return Variant();
       }
-      // A late-bound context: MapPath on the object itself or on its Server.
-      ObjectRef target = context;
-      if (!context->classInfo().find("MapPath") && context->classInfo().find("Server")) {
-        target = invokeGet(*context, "Server").toObject();
-        if (!target) throw runtimeError(kObjectNotSet, "MarlDoc.OnStartPage");
-      }
-      const Variant dot[] = {Variant(".")};
+      // A late-bound context: any object with MapPath.
       struct Mapped : PageContext {
-        std::string folder;
-        std::string mapPath(std::string_view) override { return folder; }
-      } mapped;
-      mapped.folder = invokeGet(*target, "MapPath", dot).toText();
+        Dispatch* target;
+        explicit Mapped(Dispatch* t) : target(t) {}
+        std::string mapPath(std::string_view path) override {
+          const Variant args[] = {Variant(path)};
+          return invokeGet(*target, "MapPath", args).toText();
+        }
+      } mapped(context.get());
       d.onStartPage(mapped);
       return Variant();
     });
