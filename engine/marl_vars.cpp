@@ -78,14 +78,6 @@ void MarlVars::reset() noexcept {
   for (auto& e : vars_) e.second->clear();
 }
 
-const MarlVars::VarRef& MarlVars::obtainVar(std::string_view name, std::string_view startCode,
-                                            std::string_view endCode) {
-  if (auto* v = vars_.find(name)) return *v;
-  std::string key(name);
-  auto var = std::make_shared<MarlVar>(key, std::string(startCode), std::string(endCode));
-  return vars_.set(std::move(key), std::move(var));
-}
-
 void MarlVars::addVar(const VarRef& var) {
   if (!vars_.contains(var->key())) vars_.set(var->key(), var);
 }

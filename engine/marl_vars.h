@@ -81,10 +81,9 @@ class MarlVars final : public Dispatch {
 
   const ClassInfo& classInfo() const override;
 
-  // Used while a template is parsed.
-  const VarRef& obtainVar(std::string_view name, std::string_view startCode, std::string_view endCode);
+  // Used while a template is parsed: adds the variable under its name
+  // unless that name is present.
   void addVar(const VarRef& var);
-  void clearVars() noexcept { vars_.clear(); }
 
  private:
   OrderedMap<std::string, VarRef> vars_;

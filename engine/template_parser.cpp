@@ -1,5 +1,6 @@
 #include "engine/template_parser.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/entities.h"
