@@ -84,6 +84,15 @@ const ClassInfo& MarlParts::classInfo() const {
 
 // ----------------------------------------------------------------- MarlPart
 
+MarlPart::~MarlPart() {
+  if (attrs_) attrs_->~AttrMap();
+}
+
+const AttrMap& MarlPart::attrs() const noexcept {
+  static const AttrMap none;
+  return attrs_ ? *attrs_ : none;
+}
+
 const std::shared_ptr<MarlParts>& MarlPart::partsRef() const {
   if (!parts_) parts_ = std::make_shared<MarlParts>();
   return parts_;
@@ -157,14 +166,14 @@ void MarlPart::appendSequentially(std::string& out) const {
 }
 
 std::string MarlPart::getAttr(std::string_view name, std::string_view fallback) const {
-  if (const std::string* v = attrs_.find(name)) return *v;
+  if (const std::string* v = attrs().find(name)) return *v;
   return std::string(fallback);
 }
 
 const std::string& MarlPart::attrName(int64_t index) const {
-  if (index < 1 || index > static_cast<int64_t>(attrs_.size()))
+  if (index < 1 || index > static_cast<int64_t>(attrs().size()))
     throw runtimeError(kSubscriptOutOfRange, "MarlPart.GetAttrName");
-  return attrs_.at(static_cast<size_t>(index - 1)).first;
+  return attrs_->at(static_cast<size_t>(index - 1)).first;
 }
 
 const ClassInfo& MarlPart::classInfo() const {

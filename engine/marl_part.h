@@ -74,6 +74,9 @@ class MarlPart final : public Dispatch {
 
   // A new part is an empty container part.
   MarlPart() = default;
+  MarlPart(const MarlPart&) = delete;
+  MarlPart& operator=(const MarlPart&) = delete;
+  ~MarlPart() override;
 
   const std::string& key() const noexcept { return key_; }
   std::string_view orgText() const noexcept { return orgText_; }
@@ -85,7 +88,7 @@ class MarlPart final : public Dispatch {
   const std::shared_ptr<MarlParts>& partsRef() const;
   MarlVars& vars() const { return *varsRef(); }
   const std::shared_ptr<MarlVars>& varsRef() const;
-  const AttrMap& attrs() const noexcept { return attrs_; }
+  const AttrMap& attrs() const noexcept;
 
   // The rendered text: a text part's text with every placeholder replaced
   // by its variable's value; a container's text parts rendered one after
@@ -96,8 +99,8 @@ class MarlPart final : public Dispatch {
 
   // The attribute's value, or fallback when the part has no such attribute.
   std::string getAttr(std::string_view name, std::string_view fallback = {}) const;
-  std::vector<std::string> attrKeys() const { return attrs_.keys(); }
-  int32_t attrCount() const noexcept { return static_cast<int32_t>(attrs_.size()); }
+  std::vector<std::string> attrKeys() const { return attrs().keys(); }
+  int32_t attrCount() const noexcept { return static_cast<int32_t>(attrs().size()); }
   // The name at a 1-based position; run-time error 9 outside 1..attrCount().
   const std::string& attrName(int64_t index) const;
 
@@ -118,7 +121,9 @@ class MarlPart final : public Dispatch {
   bool segmentsExact_ = false;
   mutable std::shared_ptr<MarlParts> parts_;
   mutable std::shared_ptr<MarlVars> vars_;  // of a text part: built on first use
-  AttrMap attrs_;
+  // A block's attributes, placed in the memory of its tree by the parser
+  // (only destroyed here); null for every other part.
+  AttrMap* attrs_ = nullptr;
 
   // A text part's text and segments live in the store of the template it
   // came from; its variables belong to its container's collection, which it

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "engine/entities.h"
 
@@ -346,7 +347,7 @@ ParseResult TemplateParser::parse(std::string source) {
         block->key_ = *key;
       else
         attrs.set("_KEY", std::string());
-      block->attrs_ = std::move(attrs);
+      block->attrs_ = new (arena_->allocate(sizeof(AttrMap), alignof(AttrMap))) AttrMap(std::move(attrs));
       open.push_back(std::move(block));
     } else if (*position == "END") {
       const std::string* key = attrs.find("_KEY");
