@@ -446,6 +446,10 @@ void FtpControl::sendNext() {
       finalMessage_.reset();
     }
     sendLine(line, state_ + QStringLiteral(">>") + line);
+    if (dataUpEarly_ && isTransferVerb(verb_)) {
+      dataUpEarly_ = false;
+      if (tcp3_->isConnected()) dataConnectionUp();
+    }
     return;
   }
 }
@@ -655,6 +659,7 @@ void FtpControl::onControlClosed() {
 // ---------------------------------------------------------------- data
 
 void FtpControl::closeData() {
+  dataUpEarly_ = false;
   tcp2_->close();
   tcp3_->close();
 }
@@ -673,6 +678,16 @@ void FtpControl::onAccepting(QTcpSocket* socket) {
 
 void FtpControl::onDataConnected() {
   emit Trace(QStringLiteral("Tcpip3_Connected"));
+  if (verb_ == QLatin1String("PORT")) {
+    // Some servers connect as soon as PORT arrives, before the transfer
+    // command: hold the connection until that command has gone out.
+    dataUpEarly_ = true;
+    return;
+  }
+  dataConnectionUp();
+}
+
+void FtpControl::dataConnectionUp() {
   dataPhase_ = 2;
   resetDataCoding();
   if (verb_ == QLatin1String("RETR")) {

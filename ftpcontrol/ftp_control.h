@@ -153,6 +153,7 @@ class FtpControl : public QObject {
 
   // data connection
   void onDataConnected();
+  void dataConnectionUp();
   void onDataReceived(const QByteArray& data);
   void onDataSent();
   void onDataClosed();
@@ -210,6 +211,7 @@ class FtpControl : public QObject {
   QByteArray listingBuffer_;
   bool uploading_ = false;
   bool uploadFinishing_ = false;
+  bool dataUpEarly_ = false;  // active connection made before the transfer command
 };
 
 }  // namespace quill

@@ -320,12 +320,14 @@ TEST_F(FtpScripted, UploadsZeroByteAndBlocksThenPutCloseBeforeDone) {
   EXPECT_EQ(server.dataIn, payload);
 }
 
-TEST_F(FtpScripted, ActiveListingLastLineWithoutCrLf) {
+TEST_F(FtpScripted, ActiveEarlyConnectionAndListingLastLineWithoutCrLf) {
   login();
   ftp.setFiletype("I");
   script([&](const QString& l) {
     if (l.startsWith("PORT ")) {
+      // Connect at once, before the transfer command, as some servers do.
       server.connectActive(l);
+      ASSERT_TRUE(waitUntil([&] { return rec.traces.contains("Tcpip3_Connected"); }));
       server.send("200 PORT ok\r\n");
     } else if (l == "LIST" || l.startsWith("NLST")) {
       ASSERT_TRUE(waitUntil([&] { return server.dataUp(); }));
