@@ -25,7 +25,7 @@ class PyFtpd {
     if (encoding.isEmpty())
       args << "-m" << "pyftpdlib";
     else
-      args << qEnvironmentVariable("QUILLANT_SOURCE_DIR") + "/tests/ftpcontrol/ftpd_codepage.py" << encoding;
+      args << script() << encoding;
     args << "-i" << "127.0.0.1" << "-p" << "0" << "-w" << "-d" << root << "-u" << "user" << "-P" << "pw";
     proc_.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&proc_, &QProcess::readyRead, [this] { log_ += proc_.readAll(); });
@@ -43,6 +43,10 @@ class PyFtpd {
       if (!proc_.waitForFinished(3000)) proc_.kill();
       proc_.waitForFinished(3000);
     }
+  }
+  static QString script() {
+    const QString src = qEnvironmentVariable("QUILLANT_SOURCE_DIR");
+    return src.isEmpty() ? QStringLiteral(FTPD_CODEPAGE_SCRIPT) : src + "/tests/ftpcontrol/ftpd_codepage.py";
   }
   const QString& port() const { return port_; }
   const QByteArray& log() const { return log_; }
