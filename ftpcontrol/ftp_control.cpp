@@ -11,6 +11,7 @@ namespace quill {
 namespace {
 
 const QString kDone = QStringLiteral("DONE");
+constexpr int kSendBurst = 16;
 
 bool hasLineBreak(const QString& s) {
   return s.contains(QLatin1Char('\r')) || s.contains(QLatin1Char('\n'));
@@ -720,6 +721,9 @@ void FtpControl::sendStep() {
     return;
   }
   const bool convert = !fileEncoder_.isIdentity();
+  // Blocks the system takes at once are followed by the next one right away,
+  // a few at a time, so that other events still get their turn.
+  int burst = 0;
   for (;;) {
     QByteArray data;
     emit PutData(data);
@@ -743,8 +747,11 @@ void FtpControl::sendStep() {
       data = fileEncoder_.convert(data);
       if (data.isEmpty()) continue;  // only part of a character so far
     }
-    tcp3_->send(data);
-    return;
+    if (!tcp3_->sendDirect(data)) return;  // `sent` follows once it is out
+    if (++burst == kSendBurst) {
+      tcp3_->notifySent();
+      return;
+    }
   }
 }
 

@@ -124,6 +124,20 @@ void TcpSocket::send(const QByteArray& data) {
   if (socket_ && socket_->bytesToWrite() == 0) postSent();
 }
 
+bool TcpSocket::sendDirect(const QByteArray& data) {
+  if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState) return false;
+  socket_->write(data);
+  socket_->flush();
+  if (socket_ && socket_->bytesToWrite() == 0) return true;
+  waitingSent_ = true;
+  return false;
+}
+
+void TcpSocket::notifySent() {
+  waitingSent_ = true;
+  postSent();
+}
+
 void TcpSocket::postSent() {
   if (sentPosted_) return;
   sentPosted_ = true;

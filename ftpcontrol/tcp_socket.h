@@ -35,6 +35,12 @@ class TcpSocket : public QObject {
   void accept(QTcpSocket* socket);
   // Queues bytes; `sent` is raised once everything queued is out.
   void send(const QByteArray& data);
+  // Hands bytes to the system at once when it takes them all: returns true
+  // and raises no `sent` (the caller may go on). Otherwise the rest is queued
+  // and `sent` follows as for send().
+  bool sendDirect(const QByteArray& data);
+  // Raises `sent` from the event loop (after a run of sendDirect calls).
+  void notifySent();
   // Sends bytes as urgent (out-of-band) data, bypassing the queue; `sent`
   // follows as for send.
   bool sendUrgent(const QByteArray& data);
