@@ -158,6 +158,22 @@ TEST_F(FtpScripted, ErrorsNotIdlingAlreadyConnectedAndLineBreaksRefused) {
   EXPECT_EQ(src, "Cd:Not Idling");
   EXPECT_EQ(number([&] { ftp.DisConnect(); }), 0);  // nothing to disconnect
 
+  // A refused connect request leaves the control unconnected; a refused
+  // connection ends with DisConnected carrying the socket's error.
+  ftp.setPort("not a port");
+  EXPECT_NE(number([&] { ftp.Connect("127.0.0.1", "u", "p"); }), 0);
+  EXPECT_EQ(ftp.state(), "");
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  ftp.setPort(QString::number(probe.serverPort()));
+  probe.close();
+  ftp.Connect("127.0.0.1", "u", "p");
+  ASSERT_TRUE(waitUntil([&] { return !rec.events.isEmpty(); }));
+  EXPECT_TRUE(rec.events[0].startsWith("DisConnected 1")) << rec.events[0].toStdString();
+  EXPECT_TRUE(rec.events[0].endsWith("(connect)"));
+  EXPECT_EQ(ftp.state(), "");
+  rec.events.clear();
+
   login();
   EXPECT_EQ(number([&] { ftp.Connect("127.0.0.1", "u", "p"); }, &src), 59);
   EXPECT_EQ(src, "Connect:AlreadyConnected");
