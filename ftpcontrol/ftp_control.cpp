@@ -268,6 +268,7 @@ void FtpControl::Connect(const QString& remoteHost, const QString& username,
   queue_.push_back(QStringLiteral("USER ") + username);
   replyDecoder_ = CodeConverter("UTF-8", iconvCodeName(sysCode_));
   lineBuffer_.clear();
+  lineStart_ = 0;
   try {
     tcp1_->connectTo(remoteHost, port_);
   } catch (const AutomationError&) {
@@ -515,16 +516,23 @@ void FtpControl::onControlReceived(const QByteArray& data) {
   const QByteArray text = replyDecoder_.convert(data);
   setLabel(QStringLiteral("Received ") + QString::fromUtf8(text));
   lineBuffer_.append(text);
+  // Lines are consumed by moving lineStart_ (a handler may re-enter this
+  // function from a nested event loop; it then goes on from the same place).
   for (;;) {
-    const qsizetype end = lineBuffer_.indexOf("\r\n");
-    if (end < 0 || end > kMaxReplyLine) break;
-    const QString line = QString::fromUtf8(lineBuffer_.constData(), end);
-    lineBuffer_.remove(0, end + 2);
+    const qsizetype end = lineBuffer_.indexOf("\r\n", lineStart_);
+    if (end < 0 || end - lineStart_ > kMaxReplyLine) break;
+    const QString line = QString::fromUtf8(lineBuffer_.constData() + lineStart_, end - lineStart_);
+    lineStart_ = end + 2;
     handleReply(line);
+  }
+  if (lineStart_ > 0) {
+    lineBuffer_.remove(0, lineStart_);
+    lineStart_ = 0;
   }
   if (lineBuffer_.size() > kMaxReplyLine && tcp1_->isConnected()) {
     // A server that never ends its line must not fill our memory.
     lineBuffer_.clear();
+    lineStart_ = 0;
     disconnectCode_ = kFtpReplyTooLong;
     disconnectMessage_ = QStringLiteral("Reply line longer than %1 bytes; connection closed")
                              .arg(kMaxReplyLine);
@@ -643,6 +651,7 @@ void FtpControl::onControlClosed() {
   urgentSend_.clear();
   abortLine_.clear();
   lineBuffer_.clear();
+  lineStart_ = 0;
   replyDecoder_.reset();
   dataPhase_ = 0;
   transferFlags_ = 0;
@@ -670,6 +679,7 @@ void FtpControl::resetDataCoding() {
   fileDecoder_ = CodeConverter(code ? "UTF-8" : nullptr, code);
   fileEncoder_ = CodeConverter(code, code ? "UTF-8" : nullptr);
   listingBuffer_.clear();
+  listingStart_ = 0;
 }
 
 void FtpControl::onAccepting(QTcpSocket* socket) {
@@ -771,11 +781,15 @@ void FtpControl::onDataReceived(const QByteArray& data) {
     listingBuffer_.append(data);
     const char* code = iconvCodeName(sysCode_);
     for (;;) {
-      const qsizetype end = listingBuffer_.indexOf("\r\n");
+      const qsizetype end = listingBuffer_.indexOf("\r\n", listingStart_);
       if (end < 0) break;
-      const QByteArray raw = listingBuffer_.left(end);
-      listingBuffer_.remove(0, end + 2);
+      const QByteArray raw = listingBuffer_.mid(listingStart_, end - listingStart_);
+      listingStart_ = end + 2;
       emit DirData(QString::fromUtf8(convertAll("UTF-8", code, raw)));
+    }
+    if (listingStart_ > 0) {
+      listingBuffer_.remove(0, listingStart_);
+      listingStart_ = 0;
     }
   }
 }
@@ -793,9 +807,10 @@ void FtpControl::onDataClosed() {
     } else if (isUploadVerb(verb_)) {
       emit PutClose();
     } else if (isListVerb(verb_)) {
-      if (!listingBuffer_.isEmpty()) {
-        const QByteArray raw = listingBuffer_;
+      if (listingBuffer_.size() > listingStart_) {
+        const QByteArray raw = listingBuffer_.mid(listingStart_);
         listingBuffer_.clear();
+        listingStart_ = 0;
         emit DirData(QString::fromUtf8(convertAll("UTF-8", iconvCodeName(sysCode_), raw)));
       }
       emit DirClose();

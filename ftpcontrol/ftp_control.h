@@ -189,6 +189,7 @@ class FtpControl : public QObject {
   QString password_;
   CodeConverter replyDecoder_;
   QByteArray lineBuffer_;
+  qsizetype lineStart_ = 0;  // start of the first unconsumed line in lineBuffer_
   bool abortPending_ = false;
   std::optional<QString> firstAbortReply_;
   int disconnectCode_ = 0;
@@ -209,6 +210,7 @@ class FtpControl : public QObject {
   CodeConverter fileDecoder_;
   CodeConverter fileEncoder_;
   QByteArray listingBuffer_;
+  qsizetype listingStart_ = 0;
   bool uploading_ = false;
   bool uploadFinishing_ = false;
   bool dataUpEarly_ = false;  // active connection made before the transfer command
