@@ -11,7 +11,8 @@ namespace quill {
 namespace {
 
 const QString kDone = QStringLiteral("DONE");
-constexpr int kSendBurst = 16;
+constexpr int kSendBurst = 8;
+constexpr qsizetype kSendChunk = 64 * 1024;
 
 bool hasLineBreak(const QString& s) {
   return s.contains(QLatin1Char('\r')) || s.contains(QLatin1Char('\n'));
@@ -731,8 +732,11 @@ void FtpControl::sendStep() {
     return;
   }
   const bool convert = !fileEncoder_.isIdentity();
-  // Blocks the system takes at once are followed by the next one right away,
-  // a few at a time, so that other events still get their turn.
+  // The host's blocks are gathered into writes of up to kSendChunk bytes (the
+  // receiver then wakes once per large segment, not once per block); writes
+  // the system takes at once are followed by the next right away, a few at a
+  // time, so that other events still get their turn.
+  QByteArray chunk;
   int burst = 0;
   for (;;) {
     QByteArray data;
@@ -743,21 +747,19 @@ void FtpControl::sendStep() {
       return;
     }
     if (data.isEmpty()) {
-      const QByteArray tail = convert ? fileEncoder_.finish() : QByteArray();
-      if (!tail.isEmpty()) {
-        uploadFinishing_ = true;
-        tcp3_->send(tail);
-      } else {
+      if (convert) chunk += fileEncoder_.finish();
+      if (chunk.isEmpty() || tcp3_->sendDirect(chunk)) {
         uploading_ = false;
         tcp3_->shutdownSend();
+      } else {
+        uploadFinishing_ = true;  // shut down once the rest is out
       }
       return;
     }
-    if (convert) {
-      data = fileEncoder_.convert(data);
-      if (data.isEmpty()) continue;  // only part of a character so far
-    }
-    if (!tcp3_->sendDirect(data)) return;  // `sent` follows once it is out
+    chunk += convert ? fileEncoder_.convert(data) : data;
+    if (chunk.size() < kSendChunk) continue;
+    if (!tcp3_->sendDirect(chunk)) return;  // `sent` follows once it is out
+    chunk.clear();
     if (++burst == kSendBurst) {
       tcp3_->notifySent();
       return;
