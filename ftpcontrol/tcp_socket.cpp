@@ -223,12 +223,15 @@ void TcpSocket::onDisconnected() { finishClose(); }
 void TcpSocket::onError() {
   if (!socket_) return;
   const auto e = socket_->error();
+  const quint64 gen = generation_;
   if (e != QAbstractSocket::RemoteHostClosedError) {
     const bool wasConnecting = socket_->state() != QAbstractSocket::ConnectedState;
     emit error(kSocketErrorBase + static_cast<int>(e), socket_->errorString(),
                wasConnecting ? QStringLiteral("connect") : QStringLiteral("transfer"));
   }
-  if (socket_ && socket_->state() == QAbstractSocket::UnconnectedState) finishClose();
+  // The handler may have run a nested event loop (a message box): only the
+  // connection that failed is finished here.
+  if (gen == generation_ && socket_ && socket_->state() == QAbstractSocket::UnconnectedState) finishClose();
 }
 
 void TcpSocket::finishClose() {
