@@ -600,10 +600,15 @@ void FtpControl::handleReply(const QString& line) {
     return;
   }
   if (kind == QLatin1Char('4') || kind == QLatin1Char('5')) {
-    dataPhase_ = 0;
+    // Closing first lets an open transfer raise its close event (the host
+    // closes its file there) before the operation ends.
     transferFlags_ = 0;
     uploading_ = false;
+    finalMessage_.reset();
+    endingData_ = true;
     closeData();
+    endingData_ = false;
+    dataPhase_ = 0;
     if (abortPending_) {
       if (!firstAbortReply_)
         firstAbortReply_ = line;
@@ -654,11 +659,13 @@ void FtpControl::onControlClosed() {
   lineBuffer_.clear();
   lineStart_ = 0;
   replyDecoder_.reset();
-  dataPhase_ = 0;
   transferFlags_ = 0;
   finalMessage_.reset();
   uploading_ = false;
-  closeData();
+  endingData_ = true;
+  closeData();  // an open transfer still raises its close event
+  endingData_ = false;
+  dataPhase_ = 0;
   setLabel(QStringLiteral("Closed"));
   const int code = disconnectCode_;
   const QString msg = disconnectMessage_;
@@ -818,8 +825,9 @@ void FtpControl::onDataClosed() {
       emit DirClose();
     }
   }
-  if (abortPending_) {
-    // The abort ends with its two replies, not with the data connection.
+  if (abortPending_ || endingData_) {
+    // The operation ends elsewhere: an abort with its two replies, a failure
+    // reply or a lost control connection by itself.
     dataPhase_ = 0;
     return;
   }

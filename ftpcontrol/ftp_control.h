@@ -213,7 +213,8 @@ class FtpControl : public QObject {
   qsizetype listingStart_ = 0;
   bool uploading_ = false;
   bool uploadFinishing_ = false;
-  bool dataUpEarly_ = false;  // active connection made before the transfer command
+  bool dataUpEarly_ = false;
+  bool endingData_ = false;  // data sockets closed while the operation ends otherwise  // active connection made before the transfer command
 };
 
 }  // namespace quill

@@ -334,6 +334,21 @@ TEST_F(FtpScripted, UploadsZeroByteAndBlocksThenPutCloseBeforeDone) {
   ftp.PutFile("data.bin");
   ASSERT_TRUE(waitDone(2));
   EXPECT_EQ(server.dataIn, payload);
+
+  // A failure reply while the data connection is open still closes the
+  // transfer (the host's file) before the operation ends.
+  script([&](const QString& l) {
+    if (l == "PASV") server.send(server.pasvReply());
+    else if (l.startsWith("STOR ")) {
+      ASSERT_TRUE(waitUntil([&] { return server.dataUp(); }));
+      server.send("552 Disk full\r\n");
+    }
+  });
+  rec.events.clear();
+  rec.putData = [](QByteArray& d) { d = QByteArray(8192, 'x'); };  // never ends by itself
+  ftp.PutFile("full.bin");
+  ASSERT_TRUE(waitDone(3));
+  EXPECT_EQ(rec.events, QStringList({"PutClose", "CommandDone 552 PutFile Disk full"}));
 }
 
 TEST_F(FtpScripted, ActiveEarlyConnectionAndListingLastLineWithoutCrLf) {
@@ -431,13 +446,20 @@ TEST_F(FtpScripted, DataConnectionErrorReportedByEventOrMessage) {
   EXPECT_FALSE(rec.events.join('|').contains("TransError"));
 }
 
-TEST_F(FtpScripted, EndlessReplyLineClosesConnection) {
+TEST_F(FtpScripted, EndlessReplyLineClosesConnectionAndOpenTransfer) {
   login();
+  ftp.setPassive(true);
+  script([&](const QString& l) {
+    if (l == "PASV") server.send(server.pasvReply());
+  });
+  ftp.Dir("");
+  ASSERT_TRUE(waitUntil([&] { return rec.events.contains("DirOpen"); }));
   server.send(QByteArray(70 * 1024, 'x'));
-  ASSERT_TRUE(waitUntil([&] { return !rec.events.isEmpty(); }));
-  EXPECT_EQ(rec.events.last(),
-            QStringLiteral("DisConnected %1 Reply line longer than 65536 bytes; connection closed")
-                .arg(quill::kFtpReplyTooLong));
+  ASSERT_TRUE(waitUntil([&] { return rec.events.size() == 3; }));
+  EXPECT_EQ(rec.events, QStringList({"DirOpen", "DirClose",
+                                     QStringLiteral("DisConnected %1 Reply line longer than 65536 bytes; "
+                                                    "connection closed").arg(quill::kFtpReplyTooLong)}));
+  EXPECT_EQ(rec.done, 0);
   EXPECT_EQ(ftp.state(), "");
   EXPECT_FALSE(ftp.IsIdle());
 }
