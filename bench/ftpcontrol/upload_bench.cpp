@@ -220,13 +220,16 @@ int main(int argc, char** argv) {
 
   std::printf("FTP upload to pyftpdlib on 127.0.0.1, %d repetitions, medians\n", reps);
   std::printf("%-6s %-8s %10s %10s %10s\n", "set", "tool", "seconds", "files/s", "MB/s");
+  std::printf("(small: %d files of 5000 bytes; large: %d files of 1 MiB; MB = 10^6 bytes)\n", small, large);
   for (const FileSet& set : sets) {
     for (const char* tool : {"control", "lftp", "curl"}) {
       const auto& v = times[set.name][tool];
       if (v.empty()) continue;
       const double m = median(v);
-      std::printf("%-6s %-8s %10.3f %10.1f %10.1f\n", qPrintable(set.name), tool, m, set.files.size() / m,
+      std::printf("%-6s %-8s %10.3f %10.1f %10.1f   runs:", qPrintable(set.name), tool, m, set.files.size() / m,
                   set.bytes / 1e6 / m);
+      for (double x : v) std::printf(" %.3f", x);
+      std::printf("\n");
     }
     const double mine = median(times[set.name]["control"]);
     for (const char* anchor : {"lftp", "curl"}) {
