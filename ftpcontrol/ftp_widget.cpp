@@ -1,0 +1,24 @@
+#include "ftpcontrol/ftp_widget.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+#include "ftpcontrol/ftp_control.h"
+
+namespace quill {
+
+FtpWidget::FtpWidget(QWidget* parent, FtpControl* control)
+    : QWidget(parent), control_(control ? control : new FtpControl(this)), label_(new QLabel(this)) {
+  label_->setObjectName(QStringLiteral("Label1"));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(label_);
+  label_->setText(control_->labelText());
+  connect(control_, &FtpControl::LabelChanged, label_, &QLabel::setText);
+  control_->setMessageHandler([this](const QString& text) {
+    QMessageBox::warning(this, QString(), text);
+  });
+}
+
+}  // namespace quill

@@ -1,0 +1,248 @@
+#include "ftpcontrol/tcp_socket.h"
+
+#include <QMetaObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <sys/socket.h>
+
+#include "common/automation_error.h"
+
+namespace quill {
+
+namespace {
+// Error numbers of this layer: the Qt socket error plus a fixed base, so that
+// they never collide with 0 (no error) or with reply codes.
+constexpr int kSocketErrorBase = 10000;
+constexpr int kInvalidRequest = 10022;
+}  // namespace
+
+TcpSocket::TcpSocket(QObject* parent) : QObject(parent) {}
+
+TcpSocket::~TcpSocket() {
+  detach();
+  if (server_) server_->close();
+}
+
+void TcpSocket::attach(QTcpSocket* socket) {
+  detach();
+  socket_ = socket;
+  socket_->setParent(this);
+  closedRaised_ = false;
+  sentPosted_ = false;
+  waitingSent_ = false;
+  ++generation_;
+  connect(socket_, &QTcpSocket::connected, this, &TcpSocket::onConnected);
+  connect(socket_, &QTcpSocket::readyRead, this, &TcpSocket::onReadyRead);
+  connect(socket_, &QTcpSocket::bytesWritten, this, &TcpSocket::onBytesWritten);
+  connect(socket_, &QTcpSocket::disconnected, this, &TcpSocket::onDisconnected);
+  connect(socket_, &QTcpSocket::errorOccurred, this, &TcpSocket::onError);
+}
+
+void TcpSocket::detach() {
+  if (!socket_) return;
+  QTcpSocket* old = socket_;
+  socket_ = nullptr;
+  old->disconnect(this);
+  old->abort();
+  old->deleteLater();
+  ++generation_;
+}
+
+void TcpSocket::connectTo(const QString& host, const QString& port) {
+  bool ok = false;
+  const uint p = port.trimmed().toUInt(&ok);
+  if (host.trimmed().isEmpty() || !ok || p == 0 || p > 65535)
+    throw AutomationError(kInvalidRequest, "connect",
+                          "Invalid address or port: " + host.toStdString() + ":" + port.toStdString());
+  attach(new QTcpSocket);
+  socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  emit trace("connect " + host + ":" + QString::number(p));
+  socket_->connectToHost(host.trimmed(), static_cast<quint16>(p));
+}
+
+void TcpSocket::close() {
+  if (server_ && server_->isListening()) server_->close();
+  if (!socket_) return;
+  const bool existed = socket_->state() != QAbstractSocket::UnconnectedState && !closedRaised_;
+  detach();
+  if (existed) {
+    closedRaised_ = true;
+    emit closed();
+  }
+}
+
+bool TcpSocket::listen(const QHostAddress& address) {
+  if (!server_) {
+    server_ = new QTcpServer(this);
+    server_->setMaxPendingConnections(1);
+    connect(server_, &QTcpServer::newConnection, this, &TcpSocket::onNewConnection);
+  }
+  server_->close();
+  if (!server_->listen(address, 0)) {
+    emit error(kSocketErrorBase + static_cast<int>(server_->serverError()), server_->errorString(),
+               "listen");
+    return false;
+  }
+  return true;
+}
+
+void TcpSocket::onNewConnection() {
+  while (server_ && server_->hasPendingConnections()) {
+    QTcpSocket* s = server_->nextPendingConnection();
+    if (!s) break;
+    emit accepting(s, s->peerAddress().toString(), s->peerPort());
+    // Not adopted by the handler: refuse it.
+    if (s->parent() == server_) {
+      s->abort();
+      s->deleteLater();
+    }
+  }
+}
+
+void TcpSocket::accept(QTcpSocket* socket) {
+  attach(socket);
+  emit trace("accept " + socket->peerAddress().toString() + ":" + QString::number(socket->peerPort()));
+  const quint64 gen = generation_;
+  QMetaObject::invokeMethod(this, [this, gen] {
+    if (gen != generation_ || !socket_) return;
+    if (socket_->state() == QAbstractSocket::ConnectedState) {
+      emit connected();
+      if (gen == generation_ && socket_ && socket_->bytesAvailable() > 0) onReadyRead();
+    }
+    if (gen == generation_ && socket_ && socket_->state() == QAbstractSocket::UnconnectedState)
+      finishClose();
+  }, Qt::QueuedConnection);
+}
+
+void TcpSocket::send(const QByteArray& data) {
+  if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState) return;
+  socket_->write(data);
+  waitingSent_ = true;
+  // Hand the bytes to the system now; when they all went out, report it
+  // from the event loop (never from inside this call).
+  socket_->flush();
+  if (socket_ && socket_->bytesToWrite() == 0) postSent();
+}
+
+bool TcpSocket::sendDirect(const QByteArray& data) {
+  if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState) return false;
+  socket_->write(data);
+  socket_->flush();
+  if (socket_ && socket_->bytesToWrite() == 0) return true;
+  waitingSent_ = true;
+  return false;
+}
+
+void TcpSocket::notifySent() {
+  waitingSent_ = true;
+  postSent();
+}
+
+void TcpSocket::postSent() {
+  if (sentPosted_) return;
+  sentPosted_ = true;
+  const quint64 gen = generation_;
+  QMetaObject::invokeMethod(this, [this, gen] {
+    if (gen != generation_) return;
+    sentPosted_ = false;
+    if (!waitingSent_ || !socket_ || socket_->bytesToWrite() > 0) return;
+    waitingSent_ = false;
+    emit sent();
+  }, Qt::QueuedConnection);
+}
+
+void TcpSocket::onBytesWritten() {
+  if (socket_ && waitingSent_ && socket_->bytesToWrite() == 0) postSent();
+}
+
+bool TcpSocket::sendUrgent(const QByteArray& data) {
+  const qintptr fd = handle();
+  if (fd < 0) return false;
+  if (socket_->bytesToWrite() > 0) socket_->flush();
+  const ssize_t n = ::send(static_cast<int>(fd), data.constData(), static_cast<size_t>(data.size()),
+                           MSG_OOB | MSG_NOSIGNAL);
+  // Reported like any other send, so that what waits behind it follows.
+  waitingSent_ = true;
+  postSent();
+  return n == data.size();
+}
+
+void TcpSocket::shutdownSend() {
+  const qintptr fd = handle();
+  if (fd < 0) return;
+  if (socket_->bytesToWrite() > 0) socket_->flush();
+  emit trace("shutdown");
+  ::shutdown(static_cast<int>(fd), SHUT_WR);
+}
+
+bool TcpSocket::isConnected() const {
+  return socket_ && socket_->state() == QAbstractSocket::ConnectedState;
+}
+
+bool TcpSocket::isListening() const { return server_ && server_->isListening(); }
+
+bool TcpSocket::readyToSend() const {
+  return isConnected() && !waitingSent_ && socket_->bytesToWrite() == 0;
+}
+
+QHostAddress TcpSocket::localAddress() const {
+  if (socket_) return socket_->localAddress();
+  if (server_) return server_->serverAddress();
+  return {};
+}
+
+uint32_t TcpSocket::localIp() const {
+  bool ok = false;
+  const uint32_t ip = localAddress().toIPv4Address(&ok);
+  return ok ? ip : 0;
+}
+
+quint16 TcpSocket::localPort() const {
+  if (server_ && server_->isListening()) return server_->serverPort();
+  return socket_ ? socket_->localPort() : 0;
+}
+
+qintptr TcpSocket::handle() const {
+  if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState) return -1;
+  return socket_->socketDescriptor();
+}
+
+void TcpSocket::onConnected() { emit connected(); }
+
+void TcpSocket::onReadyRead() {
+  const quint64 gen = generation_;
+  while (gen == generation_ && socket_ && socket_->bytesAvailable() > 0) {
+    const QByteArray data = socket_->readAll();
+    if (data.isEmpty()) break;
+    emit received(data);
+  }
+}
+
+void TcpSocket::onDisconnected() { finishClose(); }
+
+void TcpSocket::onError() {
+  if (!socket_) return;
+  const auto e = socket_->error();
+  const quint64 gen = generation_;
+  if (e != QAbstractSocket::RemoteHostClosedError) {
+    const bool wasConnecting = socket_->state() != QAbstractSocket::ConnectedState;
+    emit error(kSocketErrorBase + static_cast<int>(e), socket_->errorString(),
+               wasConnecting ? QStringLiteral("connect") : QStringLiteral("transfer"));
+  }
+  // The handler may have run a nested event loop (a message box): only the
+  // connection that failed is finished here.
+  if (gen == generation_ && socket_ && socket_->state() == QAbstractSocket::UnconnectedState) finishClose();
+}
+
+void TcpSocket::finishClose() {
+  if (!socket_ || closedRaised_) return;
+  // Data that arrived just before the close is delivered first.
+  const quint64 gen = generation_;
+  if (socket_->bytesAvailable() > 0) onReadyRead();
+  if (gen != generation_ || !socket_ || closedRaised_) return;
+  closedRaised_ = true;
+  waitingSent_ = false;
+  emit closed();
+}
+
+}  // namespace quill

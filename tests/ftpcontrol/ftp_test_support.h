@@ -1,0 +1,199 @@
+// Shared fixtures of the FTP control tests: a bounded wait on the event loop,
+// a recorder of the control's signals, and a scripted in-process server on
+// 127.0.0.1 that answers exactly as each test tells it.
+#pragma once
+
+#include <QApplication>
+#include <QByteArray>
+#include <QEventLoop>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <functional>
+#include <ostream>
+
+#include "ftpcontrol/ftp_control.h"
+
+// Readable failure output for Qt texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '[' << l.join(" | ").toStdString() << ']'; }
+inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toStdString() << '"'; }
+
+namespace ftptest {
+
+inline void ensureApp() {
+  static int argc = 1;
+  static char name[] = "ftpcontrol_test";
+  static char* argv[] = {name, nullptr};
+  if (!QCoreApplication::instance()) new QApplication(argc, argv);
+}
+
+// Runs the event loop until pred() holds or the time is up.
+inline bool waitUntil(const std::function<bool()>& pred, int ms = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred()) {
+    if (t.elapsed() > ms) return false;
+    QEventLoop loop;
+    QTimer::singleShot(2, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return true;
+}
+
+// Lets the event loop run for a while (to show that something does NOT happen).
+inline void settle(int ms = 150) {
+  waitUntil([] { return false; }, ms);
+}
+
+// Records the control's signals as readable lines, in order.
+struct Recorder {
+  QStringList events;
+  QStringList traces;
+  QByteArray got;  // GetData concatenated
+  QStringList dirLines;
+  std::function<void(QByteArray&)> putData;
+  int done = 0;
+  int lastCode = 0;
+  QString lastStat, lastMsg;
+
+  void attach(quill::FtpControl& c) {
+    using quill::FtpControl;
+    QObject::connect(&c, &FtpControl::Trace, [this](const QString& m) { traces << m; });
+    QObject::connect(&c, &FtpControl::Connected, [this] { events << "Connected"; });
+    QObject::connect(&c, &FtpControl::DisConnected, [this](int code, const QString& m) {
+      events << QStringLiteral("DisConnected %1 %2").arg(code).arg(m);
+    });
+    QObject::connect(&c, &FtpControl::CommandDone, [this](int code, const QString& s, const QString& m) {
+      events << QStringLiteral("CommandDone %1 %2 %3").arg(code).arg(s, m);
+      ++done;
+      lastCode = code;
+      lastStat = s;
+      lastMsg = m;
+    });
+    QObject::connect(&c, &FtpControl::GetOpen, [this](const QString& f) { events << "GetOpen " + f; });
+    QObject::connect(&c, &FtpControl::GetData, [this](const QByteArray& d) { got += d; });
+    QObject::connect(&c, &FtpControl::GetClose, [this] { events << "GetClose"; });
+    QObject::connect(&c, &FtpControl::PutData, [this](QByteArray& d) {
+      if (putData) putData(d);
+    });
+    QObject::connect(&c, &FtpControl::PutClose, [this] { events << "PutClose"; });
+    QObject::connect(&c, &FtpControl::DirOpen, [this] { events << "DirOpen"; });
+    QObject::connect(&c, &FtpControl::DirData, [this](const QString& l) {
+      dirLines << l;
+      events << "DirData " + l;
+    });
+    QObject::connect(&c, &FtpControl::DirClose, [this] { events << "DirClose"; });
+    QObject::connect(&c, &FtpControl::TransError, [this](int n, const QString& d, const QString& w) {
+      events << QStringLiteral("TransError %1 %2 %3").arg(n).arg(d, w);
+    });
+  }
+
+  // Hands out `data` in blocks of `block` bytes, then an empty block.
+  void feed(QByteArray data, int block = 8192) {
+    auto pos = std::make_shared<qsizetype>(0);
+    putData = [data, block, pos](QByteArray& out) {
+      out = data.mid(*pos, block);
+      *pos += out.size();
+    };
+  }
+};
+
+// A server that answers as the test says: onLine is called for every command
+// line received; the test replies with send().
+class ScriptedServer {
+ public:
+  ScriptedServer() {
+    server_.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&server_, &QTcpServer::newConnection, [this] {
+      client = server_.nextPendingConnection();
+      QObject::connect(client, &QTcpSocket::readyRead, [this] { onRead(); });
+      QObject::connect(client, &QTcpSocket::disconnected, [this] { clientClosed = true; });
+      if (!greeting.isEmpty()) send(greeting);
+    });
+    QObject::connect(&dataServer_, &QTcpServer::newConnection, [this] {
+      adoptData(dataServer_.nextPendingConnection());
+    });
+  }
+  ~ScriptedServer() {
+    if (data) data->abort();
+    if (client) client->abort();
+  }
+
+  QString port() const { return QString::number(server_.serverPort()); }
+
+  void send(const QByteArray& raw) {
+    if (!client) return;
+    client->write(raw);
+    client->flush();
+  }
+  void closeClient() {
+    if (client) client->disconnectFromHost();
+  }
+
+  // Opens the passive data listener and gives the reply announcing it.
+  QByteArray pasvReply() {
+    dataServer_.close();
+    dataServer_.listen(QHostAddress::LocalHost, 0);
+    const quint16 p = dataServer_.serverPort();
+    return QStringLiteral("227 Entering Passive Mode (127,0,0,1,%1,%2)\r\n").arg(p >> 8).arg(p & 255).toLatin1();
+  }
+  // Connects the data connection back to the client, as PORT asked.
+  void connectActive(const QString& portLine) {
+    const QStringList f = portLine.mid(5).split(',');
+    auto* s = new QTcpSocket;
+    s->connectToHost(QStringLiteral("%1.%2.%3.%4").arg(f[0], f[1], f[2], f[3]),
+                     static_cast<quint16>(f[4].toInt() * 256 + f[5].toInt()));
+    adoptData(s);
+  }
+  bool dataUp() const { return data && data->state() == QAbstractSocket::ConnectedState; }
+  void sendData(const QByteArray& d) {
+    if (!data) return;
+    data->write(d);
+    data->flush();
+  }
+  void closeData() {
+    if (data) data->disconnectFromHost();
+  }
+
+  QByteArray greeting = "220 ready\r\n";
+  std::function<void(const QString& line)> onLine;
+  QStringList lines;         // command lines received (Latin-1), without CR LF
+  QList<QByteArray> rawLines;  // the same as bytes
+  QTcpSocket* client = nullptr;
+  bool clientClosed = false;
+  QTcpSocket* data = nullptr;
+  QByteArray dataIn;
+  bool dataEof = false;
+
+ private:
+  void onRead() {
+    buffer_ += client->readAll();
+    for (;;) {
+      const qsizetype end = buffer_.indexOf("\r\n");
+      if (end < 0) break;
+      const QByteArray raw = buffer_.left(end);
+      buffer_.remove(0, end + 2);
+      rawLines << raw;
+      lines << QString::fromLatin1(raw);
+      if (onLine) onLine(QString::fromLatin1(raw));
+    }
+  }
+  void adoptData(QTcpSocket* s) {
+    data = s;
+    dataIn.clear();
+    dataEof = false;
+    QObject::connect(s, &QTcpSocket::readyRead, [this, s] { dataIn += s->readAll(); });
+    QObject::connect(s, &QTcpSocket::readChannelFinished, [this] { dataEof = true; });
+    QObject::connect(s, &QTcpSocket::disconnected, [this] { dataEof = true; });
+  }
+
+  QTcpServer server_;
+  QTcpServer dataServer_;
+  QByteArray buffer_;
+};
+
+}  // namespace ftptest
