@@ -1,5 +1,6 @@
 #include "store/dom.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +11,11 @@
 
 #include "common/automation_error.h"
 #include "common/utf.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUILL_HAVE_SSE2 1
+#endif
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
@@ -252,6 +258,19 @@ size_t convertUtf16le(const unsigned char* p, size_t units, char* out) {
   char* o = out;
   size_t i = 0;
   while (i < units) {
+#if QUILL_HAVE_SSE2
+    // Sixteen ASCII units at a time.
+    while (i + 16 <= units) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i + 16));
+      const __m128i high = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(static_cast<short>(0xFF80)));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) != 0xFFFF) break;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(a, b));
+      o += 16;
+      i += 16;
+    }
+    if (i == units) break;
+#endif
     // Four ASCII units at a time.
     if (i + 4 <= units) {
       uint64_t w;
@@ -556,12 +575,85 @@ void cvDomNode::setValue(std::string_view text) {
 
 namespace {
 
+// Memory for the nodes of one reading: large blocks handed out in order and
+// released together once the last node made from them is gone (each node's
+// control block holds the arena through its allocator). A node kept after
+// the rest of its tree is freed keeps the blocks alive with it.
+class NodeArena {
+ public:
+  NodeArena() = default;
+  NodeArena(const NodeArena&) = delete;
+  NodeArena& operator=(const NodeArena&) = delete;
+  ~NodeArena() {
+    for (char* b : blocks_) ::operator delete(b);
+  }
+
+  void* allocate(size_t bytes) {
+    bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
+    if (static_cast<size_t>(end_ - cur_) < bytes) grow(bytes);
+    void* p = cur_;
+    cur_ += bytes;
+    return p;
+  }
+
+  static constexpr size_t kAlign = alignof(std::max_align_t);
+
+ private:
+  static constexpr size_t kFirstBlock = size_t{16} << 10;
+  static constexpr size_t kLargestBlock = size_t{1} << 20;
+
+  void grow(size_t atLeast) {
+    const size_t size = std::max(nextBlock_, atLeast);
+    blocks_.reserve(blocks_.size() + 1);
+    char* b = static_cast<char*>(::operator new(size));
+    blocks_.push_back(b);
+    cur_ = b;
+    end_ = b + size;
+    nextBlock_ = std::min(nextBlock_ * 2, kLargestBlock);
+  }
+
+  std::vector<char*> blocks_;
+  char* cur_ = nullptr;
+  char* end_ = nullptr;
+  size_t nextBlock_ = kFirstBlock;
+};
+
+template <class T>
+struct ArenaAllocator {
+  using value_type = T;
+  static_assert(alignof(T) <= NodeArena::kAlign);
+
+  explicit ArenaAllocator(std::shared_ptr<NodeArena> a) noexcept : arena(std::move(a)) {}
+  template <class U>
+  ArenaAllocator(const ArenaAllocator<U>& other) noexcept : arena(other.arena) {}
+
+  T* allocate(size_t n) { return static_cast<T*>(arena->allocate(n * sizeof(T))); }
+  void deallocate(T*, size_t) noexcept {}  // the arena frees its blocks at once
+  template <class U>
+  bool operator==(const ArenaAllocator<U>& other) const noexcept {
+    return arena == other.arena;
+  }
+
+  std::shared_ptr<NodeArena> arena;
+};
+
 // Appends a parsed child; room for a few is made at once, since most
 // elements with children have several.
 inline void addChild(cvDomNode& parent, DomNodeRef child) {
   ChildList& kids = parent.children();
   if (kids.capacity() == 0) kids.reserve(4);
   kids.push_back(std::move(child));
+}
+
+using AttrText = std::pair<std::string_view, std::string_view>;
+
+// Loads the attributes of a tag; `found` is scratch space kept by the caller.
+void loadAttrs(AttrTable& table, std::string_view attrText, std::vector<AttrText>& found) {
+  if (attrText.empty()) return;
+  found.clear();
+  parseAttrs(attrText, [&](std::string_view name, std::string_view value) { found.emplace_back(name, value); });
+  table.reserve(found.size());
+  for (const auto& [name, value] : found) table.set(std::string(name), decodedValue(value));
 }
 
 }  // namespace
@@ -599,6 +691,15 @@ void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
       if (amp != std::string::npos) f.dirty = amp;
     }
   };
+  const ArenaAllocator<cvDomNode> alloc(std::make_shared<NodeArena>());
+  std::vector<AttrText> attrScratch;
+  auto element = [&](Frame& f, const TagScan& tag) {
+    DomNodeRef child = std::allocate_shared<cvDomNode>(alloc, std::string(tag.name));
+    loadAttrs(child->attrs_, tag.attrText, attrScratch);
+    child->parent_ = f.self;
+    addChild(*f.node, child);
+    return child;
+  };
 
   size_t pos = 0;
   const size_t n = text.size();
@@ -618,13 +719,9 @@ void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
       case clsTagString::kStart: {
         Frame& f = current();
         appendBefore(f, before);
-        auto child = std::make_shared<cvDomNode>(std::string(tag.name));
-        parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
-          child->loadAttr(std::string(name), decodedValue(value));
-        });
-        child->parent_ = f.self;
-        addChild(*f.node, child);
-        stack.push_back(Frame{child.get(), nullptr, child, std::string::npos});
+        DomNodeRef child = element(f, tag);
+        cvDomNode* raw = child.get();
+        stack.push_back(Frame{raw, nullptr, std::move(child), std::string::npos});
         break;
       }
       case clsTagString::kEnd: {
@@ -643,16 +740,9 @@ void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
         }
         break;
       }
-      case clsTagString::kEmpty: {
-        Frame& f = current();
-        auto child = std::make_shared<cvDomNode>(std::string(tag.name));
-        parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
-          child->loadAttr(std::string(name), decodedValue(value));
-        });
-        child->parent_ = f.self;
-        addChild(*f.node, std::move(child));
+      case clsTagString::kEmpty:
+        element(current(), tag);
         break;
-      }
       case clsTagString::kDeclaration:
         parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
           declaration_.set(asciiLower(name), std::string(value));
@@ -769,7 +859,8 @@ void cvDomDoc::readDoc(std::string_view path) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::path(filePath_), ec))
       throw AutomationError(19999, "ReadDoc", filePath_ + "is not exist.");
-    // The file's bytes, then its text as UTF-8 (3 bytes per unit at most).
+    // The text as UTF-8 (3 bytes per unit at most), converted as the file
+    // is read in pieces.
     std::unique_ptr<char[]> text;
     size_t textLength = 0;
     {
@@ -780,12 +871,30 @@ void cvDomDoc::readDoc(std::string_view path) {
       in.seekg(0, std::ios::beg);
       if (size < 0) throw AutomationError(19999, "ReadDoc", "Path/File access error");
       if (size < 3) throw AutomationError(19999, "ReadDoc", "Input past end of file");
-      std::unique_ptr<char[]> bytes(new char[static_cast<size_t>(size)]);
-      if (!in.read(bytes.get(), size)) throw AutomationError(19999, "ReadDoc", "Path/File access error");
-      header_ = {static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1])};
+      char header[2];
+      if (!in.read(header, 2)) throw AutomationError(19999, "ReadDoc", "Path/File access error");
+      header_ = {static_cast<unsigned char>(header[0]), static_cast<unsigned char>(header[1])};
       const size_t units = static_cast<size_t>(size - 2) / 2;
       text.reset(new char[units * 3 + 1]);
-      textLength = convertUtf16le(reinterpret_cast<const unsigned char*>(bytes.get()) + 2, units, text.get());
+      constexpr size_t kPiece = size_t{1} << 16;  // bytes, even
+      std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
+      size_t carried = 0;  // bytes of a high surrogate kept for the next piece
+      for (size_t left = units * 2; left > 0;) {
+        const size_t want = std::min(kPiece - carried, left);
+        if (!in.read(reinterpret_cast<char*>(piece.get()) + carried, static_cast<std::streamsize>(want)))
+          throw AutomationError(19999, "ReadDoc", "Path/File access error");
+        left -= want;
+        size_t count = (carried + want) / 2;
+        carried = 0;
+        // A pair split between two pieces is converted with the next one.
+        const unsigned lastHigh = piece[2 * count - 1];
+        if (left > 0 && lastHigh >= 0xD8 && lastHigh <= 0xDB) {
+          --count;
+          carried = 2;
+        }
+        textLength += convertUtf16le(piece.get(), count, text.get() + textLength);
+        if (carried) std::memcpy(piece.get(), piece.get() + 2 * count, 2);
+      }
     }
     auto container = cvDomNode::create();
     parseText(*container, std::string_view(text.get(), textLength));
