@@ -7,6 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <new>
+#include <type_traits>
 #include <unordered_set>
 
 #include "common/automation_error.h"
@@ -68,19 +71,20 @@ inline size_t matchEntity(std::string_view text, size_t i, char& ch) {
 // replacement can form or break another entity). Returns the position of the
 // first '&' produced from "&amp;" (the only place where a new entity can
 // start), or npos.
-size_t decodeInPlace(std::string& text, size_t from) {
+size_t decodeInPlace(char* text, size_t& size, size_t from) {
   size_t firstProduced = std::string::npos;
   size_t r = from, w = from;
-  const size_t n = text.size();
+  const size_t n = size;
+  const std::string_view all(text, n);
   while (r < n) {
-    const void* hit = std::memchr(text.data() + r, '&', n - r);
-    const size_t amp = hit ? static_cast<size_t>(static_cast<const char*>(hit) - text.data()) : n;
-    if (w != r) std::memmove(text.data() + w, text.data() + r, amp - r);
+    const void* hit = std::memchr(text + r, '&', n - r);
+    const size_t amp = hit ? static_cast<size_t>(static_cast<const char*>(hit) - text) : n;
+    if (w != r) std::memmove(text + w, text + r, amp - r);
     w += amp - r;
     r = amp;
     if (r >= n) break;
     char ch;
-    const size_t len = matchEntity(text, r, ch);
+    const size_t len = matchEntity(all, r, ch);
     if (len == 0) {
       text[w++] = '&';
       ++r;
@@ -90,7 +94,14 @@ size_t decodeInPlace(std::string& text, size_t from) {
     text[w++] = ch;
     r += len;
   }
-  text.resize(w);
+  size = w;
+  return firstProduced;
+}
+
+size_t decodeInPlace(std::string& text, size_t from) {
+  size_t size = text.size();
+  const size_t firstProduced = decodeInPlace(text.data(), size, from);
+  text.resize(size);
   return firstProduced;
 }
 
@@ -427,6 +438,7 @@ std::string cvDomNode::getText(std::string_view defaultValue) const {
 }
 
 DomNodeRef cvDomNode::childNamed(std::string_view name) const {
+  ensureChildren();
   for (const auto& c : children_)
     if (c && c->tagName_ == name) return c;
   return nullptr;
@@ -435,6 +447,7 @@ DomNodeRef cvDomNode::childNamed(std::string_view name) const {
 bool cvDomNode::existsName(std::string_view name) const { return childNamed(name) != nullptr; }
 
 DomNodeRef cvDomNode::nodeAt(int64_t position) const {
+  ensureChildren();
   if (position < 0 || position > static_cast<int64_t>(children_.size()))
     throw wrongTagName(10005, std::to_string(position));
   if (position == 0) throw runtimeError(kSubscriptOutOfRange, kComponent);
@@ -500,6 +513,7 @@ void cvDomNode::checkAdoptable(const DomNodeRef& newNode) const {
     const cvDomNode* n = pending.back();
     pending.pop_back();
     if (n == this) throw runtimeError(kInvalidCall, kComponent);
+    // Children not made into nodes yet cannot hold this node.
     if (n->children_.empty() || !seen.insert(n).second) continue;
     for (const auto& c : n->children_)
       if (c) pending.push_back(c.get());
@@ -508,6 +522,7 @@ void cvDomNode::checkAdoptable(const DomNodeRef& newNode) const {
 
 DomNodeRef cvDomNode::setNode(const Variant& index, DomNodeRef newNode) {
   if (!newNode) throw runtimeError(kObjectNotSet, kComponent);
+  ensureChildren();
   if (auto pos = index.asWholeNumber()) {
     if (*pos < 1 || *pos > length()) throw runtimeError(kSubscriptOutOfRange, kComponent);
     checkAdoptable(newNode);
@@ -527,6 +542,7 @@ DomNodeRef cvDomNode::setNode(const Variant& index, DomNodeRef newNode) {
 
 DomNodeRef cvDomNode::removeNodeAt(int64_t position) {
   if (position < 1 || position > length()) throw runtimeError(kSubscriptOutOfRange, kComponent);
+  ensureChildren();
   auto it = children_.begin() + (position - 1);
   DomNodeRef removed = std::move(*it);
   children_.erase(it);
@@ -535,6 +551,7 @@ DomNodeRef cvDomNode::removeNodeAt(int64_t position) {
 
 DomNodeRef cvDomNode::removeNode(const DomNodeRef& child) {
   if (!child) return nullptr;
+  ensureChildren();
   for (auto it = children_.begin(); it != children_.end(); ++it) {
     if (*it == child) {
       DomNodeRef removed = std::move(*it);
@@ -552,6 +569,7 @@ DomNodeRef cvDomNode::removeNodeVar(const Variant& index) {
 
 void cvDomNode::appendNode(DomNodeRef newNode) {
   checkAdoptable(newNode);
+  ensureChildren();
   newNode->parent_ = std::static_pointer_cast<cvDomNode>(weak_from_this().lock());
   children_.push_back(std::move(newNode));
 }
@@ -563,6 +581,10 @@ void cvDomNode::setValue(std::string_view text) {
   attrs_ = std::move(parsed->attrs_);
   children_ = std::move(parsed->children_);
   parsed->children_.clear();
+  // Children not made yet are made later as this node's.
+  pending_ = parsed->pending_;
+  pendingTree_ = std::move(parsed->pendingTree_);
+  parsed->pending_ = nullptr;
   // The adopted children now belong to this node.
   auto self = std::static_pointer_cast<cvDomNode>(weak_from_this().lock());
   for (auto& c : children_)
@@ -573,183 +595,364 @@ void cvDomNode::setValue(std::string_view text) {
 
 // ---- reading ------------------------------------------------------------
 
-namespace {
+namespace detail {
 
-// Memory for the nodes of one reading: large blocks handed out in order and
-// released together once the last node made from them is gone (each node's
-// control block holds the arena through its allocator). A node kept after
-// the rest of its tree is freed keeps the blocks alive with it.
-class NodeArena {
+// An attribute as read: name and value (entities not yet decoded) in the
+// text of the reading.
+struct ReadAttr {
+  std::string_view name;
+  std::string_view value;
+};
+
+// An element as read. Its text is either a piece of the text of the reading
+// (capacity 0) or a buffer of its own in the reading's blocks.
+struct ReadElement {
+  std::string_view name;
+  const ReadAttr* attrs = nullptr;
+  size_t attrCount = 0;
+  char* text = nullptr;
+  size_t textSize = 0;
+  size_t textCapacity = 0;
+  ReadElement* firstChild = nullptr;
+  ReadElement* next = nullptr;
+  size_t childCount = 0;
+};
+
+// Memory blocks for readings. Blocks of the usual sizes that a reading
+// releases are kept, up to kPoolLimit bytes in all, for the next one: reading
+// one document after another then reuses memory instead of handing it back to
+// the system and faulting it in again.
+class BlockPool {
  public:
-  NodeArena() = default;
-  NodeArena(const NodeArena&) = delete;
-  NodeArena& operator=(const NodeArena&) = delete;
-  ~NodeArena() {
-    for (char* b : blocks_) ::operator delete(b);
+  static constexpr size_t kSmallest = size_t{16} << 10;
+  static constexpr size_t kLargestPooled = size_t{4} << 20;
+  static constexpr size_t kPoolLimit = size_t{16} << 20;
+
+  // The size of the block that holds `bytes`: a power of two when pooled.
+  static size_t blockSize(size_t bytes) {
+    if (bytes > kLargestPooled) return bytes;
+    size_t size = kSmallest;
+    while (size < bytes) size *= 2;
+    return size;
   }
+
+  static char* take(size_t size) {
+    if (size <= kLargestPooled) {
+      BlockPool& p = instance();
+      std::lock_guard lock(p.mutex_);
+      for (size_t i = p.free_.size(); i-- > 0;) {
+        if (p.free_[i].first != size) continue;
+        char* b = p.free_[i].second;
+        p.free_.erase(p.free_.begin() + static_cast<std::ptrdiff_t>(i));
+        p.bytes_ -= size;
+        return b;
+      }
+    }
+    return static_cast<char*>(::operator new(size));
+  }
+
+  static void give(char* block, size_t size) noexcept {
+    if (size <= kLargestPooled) {
+      BlockPool& p = instance();
+      std::lock_guard lock(p.mutex_);
+      if (p.bytes_ + size <= kPoolLimit && p.free_.size() < p.free_.capacity()) {
+        p.free_.emplace_back(size, block);
+        p.bytes_ += size;
+        return;
+      }
+    }
+    ::operator delete(block);
+  }
+
+ private:
+  BlockPool() { free_.reserve(kPoolLimit / kSmallest); }
+  // Never destroyed: readings may end after static destruction has begun.
+  static BlockPool& instance() {
+    static BlockPool* pool = new BlockPool;
+    return *pool;
+  }
+
+  std::mutex mutex_;
+  std::vector<std::pair<size_t, char*>> free_;
+  size_t bytes_ = 0;
+};
+
+// What one reading made: the text it read and its elements, in large blocks
+// released together when the last node that still needs them is gone.
+class ReadTree {
+ public:
+  ReadTree() = default;
+  ReadTree(const ReadTree&) = delete;
+  ReadTree& operator=(const ReadTree&) = delete;
+  ~ReadTree() {
+    for (const auto& [b, size] : blocks_) BlockPool::give(b, size);
+  }
+
+  // A buffer for the text to read, owned by the tree.
+  char* textBuffer(size_t bytes) { return newBlock(bytes); }
 
   void* allocate(size_t bytes) {
     bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
-    if (static_cast<size_t>(end_ - cur_) < bytes) grow(bytes);
+    if (static_cast<size_t>(end_ - cur_) < bytes) {
+      // Large pieces get a block of their own; the current one stays open.
+      if (bytes > nextBlock_ / 4) return newBlock(bytes);
+      cur_ = newBlock(nextBlock_);
+      end_ = cur_ + nextBlock_;
+      nextBlock_ = std::min(nextBlock_ * 2, kLargestBlock);
+    }
     void* p = cur_;
     cur_ += bytes;
     return p;
   }
-
-  static constexpr size_t kAlign = alignof(std::max_align_t);
+  template <class T>
+  T* make() {
+    static_assert(alignof(T) <= kAlign && std::is_trivially_destructible_v<T>);
+    return new (allocate(sizeof(T))) T();
+  }
 
  private:
-  static constexpr size_t kFirstBlock = size_t{16} << 10;
+  static constexpr size_t kAlign = alignof(std::max_align_t);
   static constexpr size_t kLargestBlock = size_t{1} << 20;
 
-  void grow(size_t atLeast) {
-    const size_t size = std::max(nextBlock_, atLeast);
+  char* newBlock(size_t bytes) {
+    const size_t size = BlockPool::blockSize(bytes);
     blocks_.reserve(blocks_.size() + 1);
-    char* b = static_cast<char*>(::operator new(size));
-    blocks_.push_back(b);
-    cur_ = b;
-    end_ = b + size;
-    nextBlock_ = std::min(nextBlock_ * 2, kLargestBlock);
+    char* b = BlockPool::take(size);
+    blocks_.emplace_back(b, size);
+    return b;
   }
 
-  std::vector<char*> blocks_;
+  std::vector<std::pair<char*, size_t>> blocks_;
   char* cur_ = nullptr;
   char* end_ = nullptr;
-  size_t nextBlock_ = kFirstBlock;
+  size_t nextBlock_ = BlockPool::kSmallest;
 };
 
-template <class T>
-struct ArenaAllocator {
-  using value_type = T;
-  static_assert(alignof(T) <= NodeArena::kAlign);
+}  // namespace detail
 
-  explicit ArenaAllocator(std::shared_ptr<NodeArena> a) noexcept : arena(std::move(a)) {}
-  template <class U>
-  ArenaAllocator(const ArenaAllocator<U>& other) noexcept : arena(other.arena) {}
+using detail::ReadAttr;
+using detail::ReadElement;
+using detail::ReadTree;
 
-  T* allocate(size_t n) { return static_cast<T*>(arena->allocate(n * sizeof(T))); }
-  void deallocate(T*, size_t) noexcept {}  // the arena frees its blocks at once
-  template <class U>
-  bool operator==(const ArenaAllocator<U>& other) const noexcept {
-    return arena == other.arena;
+DomNodeRef cvDomNode::fromElement(const ReadElement& e, const std::shared_ptr<const ReadTree>& tree,
+                                  const std::weak_ptr<cvDomNode>& parent) {
+  auto node = std::make_shared<cvDomNode>(std::string(e.name));
+  if (e.attrCount) {
+    node->attrs_.reserve(e.attrCount);
+    for (size_t i = 0; i < e.attrCount; ++i)
+      node->attrs_.set(std::string(e.attrs[i].name), decodedValue(e.attrs[i].value));
   }
-
-  std::shared_ptr<NodeArena> arena;
-};
-
-// Appends a parsed child; room for a few is made at once, since most
-// elements with children have several.
-inline void addChild(cvDomNode& parent, DomNodeRef child) {
-  ChildList& kids = parent.children();
-  if (kids.capacity() == 0) kids.reserve(4);
-  kids.push_back(std::move(child));
+  node->text_.assign(e.text, e.textSize);
+  node->parent_ = parent;
+  if (e.firstChild) {
+    node->pending_ = &e;
+    node->pendingTree_ = tree;
+  }
+  return node;
 }
 
-using AttrText = std::pair<std::string_view, std::string_view>;
+void cvDomNode::expandChildren() const {
+  const std::weak_ptr<cvDomNode> self =
+      std::static_pointer_cast<cvDomNode>(const_cast<cvDomNode*>(this)->weak_from_this().lock());
+  ChildList made;
+  made.reserve(pending_->childCount);
+  for (const ReadElement* c = pending_->firstChild; c; c = c->next) made.push_back(fromElement(*c, pendingTree_, self));
+  children_ = std::move(made);
+  pending_ = nullptr;
+  pendingTree_.reset();
+}
 
-// Loads the attributes of a tag; `found` is scratch space kept by the caller.
-void loadAttrs(AttrTable& table, std::string_view attrText, std::vector<AttrText>& found) {
-  if (attrText.empty()) return;
-  found.clear();
-  parseAttrs(attrText, [&](std::string_view name, std::string_view value) { found.emplace_back(name, value); });
-  table.reserve(found.size());
-  for (const auto& [name, value] : found) table.set(std::string(name), decodedValue(value));
+void cvDomNode::removeAllNode() {
+  children_ = ChildList();
+  pending_ = nullptr;
+  pendingTree_.reset();
+}
+
+namespace {
+
+// Appends to an element's text, moving it into a buffer of its own first
+// when it is still a piece of the text read.
+void appendText(ReadTree& tree, ReadElement& e, std::string_view more) {
+  if (more.empty()) return;
+  if (e.textSize == 0 && e.textCapacity == 0) {
+    // The piece itself, until something is added to it.
+    e.text = const_cast<char*>(more.data());
+    e.textSize = more.size();
+    return;
+  }
+  if (e.textSize + more.size() > e.textCapacity) {
+    const size_t capacity = std::max<size_t>(2 * (e.textSize + more.size()), 32);
+    char* grown = static_cast<char*>(tree.allocate(capacity));
+    std::memcpy(grown, e.text, e.textSize);
+    e.text = grown;
+    e.textCapacity = capacity;
+  }
+  std::memcpy(e.text + e.textSize, more.data(), more.size());
+  e.textSize += more.size();
 }
 
 }  // namespace
 
 void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
+  const auto tree = std::make_shared<ReadTree>();
+  char* copy = tree->textBuffer(text.size() + 1);
+  std::memcpy(copy, text.data(), text.size());
+  parseInto(start, tree, std::string_view(copy, text.size()));
+}
+
+// The elements read are kept as plain records in the reading's blocks; the
+// nodes of the caller's tree (start, and its ancestors when an end tag
+// leaves it) get theirs as nodes at the end, which make their own children
+// on first use.
+void cvDomDoc::parseInto(cvDomNode& start, const std::shared_ptr<ReadTree>& tree, std::string_view text) {
+
   struct Frame {
-    cvDomNode* node;
+    cvDomNode* node;          // a node of the caller's tree, or null
     DomNodeRef hold;          // keeps a node reached through Parent alive
-    std::weak_ptr<cvDomNode> self;
+    ReadElement* element;     // else an element of this reading
+    ReadElement* lastChild;
     size_t dirty;             // first place where an entity may start
+    std::string_view name() const { return node ? std::string_view(node->tagName()) : element->name; }
   };
-  auto frameFor = [](DomNodeRef n) {
-    const size_t amp = n->text().find('&');
-    cvDomNode* raw = n.get();
-    std::weak_ptr<cvDomNode> w = n;
-    return Frame{raw, std::move(n), std::move(w), amp};
+  // Elements read as children of the caller's nodes, in order.
+  struct Adoption {
+    cvDomNode* parent;
+    DomNodeRef hold;
+    const ReadElement* element;
   };
   std::vector<Frame> stack;
-  {
-    auto self = std::static_pointer_cast<cvDomNode>(start.weak_from_this().lock());
-    stack.push_back(Frame{&start, nullptr, self, start.text().find('&')});
-  }
+  std::vector<Adoption> adoptions;
+  std::vector<ReadAttr> attrScratch;
+  stack.push_back(Frame{&start, nullptr, nullptr, nullptr, start.text().find('&')});
+
   auto current = [&]() -> Frame& {
     if (stack.empty()) throw runtimeError(kObjectNotSet, kComponent);
     return stack.back();
   };
-  auto appendBefore = [](Frame& f, std::string_view before) {
+  // Text before a tag; an entity may span the old end and the new piece.
+  auto appendBefore = [&](Frame& f, std::string_view before) {
     if (before.empty()) return;
-    std::string& t = f.node->textRef();
-    const size_t oldLen = t.size();
-    t.append(before);
+    size_t oldLen;
+    std::string_view now;
+    if (f.node) {
+      std::string& t = f.node->textRef();
+      oldLen = t.size();
+      t.append(before);
+      now = t;
+    } else {
+      oldLen = f.element->textSize;
+      appendText(*tree, *f.element, before);
+      now = std::string_view(f.element->text, f.element->textSize);
+    }
     if (f.dirty == std::string::npos) {
       const size_t from = oldLen >= 5 ? oldLen - 5 : 0;
-      const size_t amp = t.find('&', from);
+      const size_t amp = now.find('&', from);
       if (amp != std::string::npos) f.dirty = amp;
     }
   };
-  const ArenaAllocator<cvDomNode> alloc(std::make_shared<NodeArena>());
-  std::vector<AttrText> attrScratch;
+  auto decodeText = [&](Frame& f) {
+    if (f.dirty == std::string::npos) return;
+    if (f.node)
+      f.dirty = decodeInPlace(f.node->textRef(), f.dirty);
+    else
+      f.dirty = decodeInPlace(f.element->text, f.element->textSize, f.dirty);
+  };
   auto element = [&](Frame& f, const TagScan& tag) {
-    DomNodeRef child = std::allocate_shared<cvDomNode>(alloc, std::string(tag.name));
-    loadAttrs(child->attrs_, tag.attrText, attrScratch);
-    child->parent_ = f.self;
-    addChild(*f.node, child);
-    return child;
+    ReadElement* e = tree->make<ReadElement>();
+    e->name = tag.name;
+    if (!tag.attrText.empty()) {
+      attrScratch.clear();
+      parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
+        attrScratch.push_back(ReadAttr{name, value});
+      });
+      auto* attrs = static_cast<ReadAttr*>(tree->allocate(sizeof(ReadAttr) * attrScratch.size()));
+      std::uninitialized_copy(attrScratch.begin(), attrScratch.end(), attrs);
+      e->attrs = attrs;
+      e->attrCount = attrScratch.size();
+    }
+    if (f.node) {
+      adoptions.push_back(Adoption{f.node, f.hold, e});
+    } else {
+      (f.lastChild ? f.lastChild->next : f.element->firstChild) = e;
+      f.lastChild = e;
+      ++f.element->childCount;
+    }
+    return e;
+  };
+  // Gives the caller's nodes their children read so far.
+  auto adopt = [&]() {
+    for (const Adoption& a : adoptions) {
+      const std::weak_ptr<cvDomNode> parent =
+          std::static_pointer_cast<cvDomNode>(a.parent->weak_from_this().lock());
+      DomNodeRef child = cvDomNode::fromElement(*a.element, tree, parent);
+      a.parent->children().push_back(std::move(child));
+    }
+    adoptions.clear();
   };
 
-  size_t pos = 0;
-  const size_t n = text.size();
-  while (pos < n) {
-    size_t lt, gt;
-    if (!findTag(text, pos, lt, gt)) {
-      Frame& f = current();
-      std::string& t = f.node->textRef();
-      if (!t.empty()) t.append("\r\n");
-      t.append(text.substr(pos));
-      return;
-    }
-    const std::string_view before = text.substr(pos, lt - pos);
-    const TagScan tag = parseTag(text.substr(lt, gt - lt + 1));
-    pos = gt + 1;
-    switch (tag.type) {
-      case clsTagString::kStart: {
+  try {
+    size_t pos = 0;
+    const size_t n = text.size();
+    while (pos < n) {
+      size_t lt, gt;
+      if (!findTag(text, pos, lt, gt)) {
         Frame& f = current();
-        appendBefore(f, before);
-        DomNodeRef child = element(f, tag);
-        cvDomNode* raw = child.get();
-        stack.push_back(Frame{raw, nullptr, std::move(child), std::string::npos});
-        break;
-      }
-      case clsTagString::kEnd: {
-        Frame& f = current();
-        appendBefore(f, before);
-        if (f.dirty != std::string::npos)
-          f.dirty = decodeInPlace(f.node->textRef(), f.dirty);
-        if (tag.name == f.node->tagName()) {
-          if (stack.size() > 1) {
-            stack.pop_back();
-          } else {
-            DomNodeRef p = f.node->parent();
-            stack.pop_back();
-            if (p) stack.push_back(frameFor(std::move(p)));
-          }
+        const bool hadText = f.node ? !f.node->text().empty() : f.element->textSize > 0;
+        if (f.node) {
+          if (hadText) f.node->textRef().append("\r\n");
+          f.node->textRef().append(text.substr(pos));
+        } else {
+          if (hadText) appendText(*tree, *f.element, "\r\n");
+          appendText(*tree, *f.element, text.substr(pos));
         }
         break;
       }
-      case clsTagString::kEmpty:
-        element(current(), tag);
-        break;
-      case clsTagString::kDeclaration:
-        parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
-          declaration_.set(asciiLower(name), std::string(value));
-        });
-        break;
+      const std::string_view before = text.substr(pos, lt - pos);
+      const TagScan tag = parseTag(text.substr(lt, gt - lt + 1));
+      pos = gt + 1;
+      switch (tag.type) {
+        case clsTagString::kStart: {
+          Frame& f = current();
+          appendBefore(f, before);
+          ReadElement* e = element(f, tag);
+          stack.push_back(Frame{nullptr, nullptr, e, nullptr, std::string::npos});
+          break;
+        }
+        case clsTagString::kEnd: {
+          Frame& f = current();
+          appendBefore(f, before);
+          decodeText(f);
+          if (tag.name == f.name()) {
+            if (stack.size() > 1) {
+              stack.pop_back();
+            } else {
+              // Past the outermost node: on with its parent, if any.
+              DomNodeRef p = f.node ? f.node->parent() : nullptr;
+              stack.pop_back();
+              if (p) {
+                const size_t amp = p->text().find('&');
+                cvDomNode* raw = p.get();
+                stack.push_back(Frame{raw, std::move(p), nullptr, nullptr, amp});
+              }
+            }
+          }
+          break;
+        }
+        case clsTagString::kEmpty:
+          element(current(), tag);
+          break;
+        case clsTagString::kDeclaration:
+          parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
+            declaration_.set(asciiLower(name), std::string(value));
+          });
+          break;
+      }
     }
+  } catch (...) {
+    adopt();
+    throw;
   }
+  adopt();
 }
 
 DomNodeRef textToNode(std::string_view text) {
@@ -861,7 +1064,8 @@ void cvDomDoc::readDoc(std::string_view path) {
       throw AutomationError(19999, "ReadDoc", filePath_ + "is not exist.");
     // The text as UTF-8 (3 bytes per unit at most), converted as the file
     // is read in pieces.
-    std::unique_ptr<char[]> text;
+    const auto tree = std::make_shared<ReadTree>();
+    char* text = nullptr;
     size_t textLength = 0;
     {
       std::ifstream in(fs::path(filePath_), std::ios::binary);
@@ -875,7 +1079,7 @@ void cvDomDoc::readDoc(std::string_view path) {
       if (!in.read(header, 2)) throw AutomationError(19999, "ReadDoc", "Path/File access error");
       header_ = {static_cast<unsigned char>(header[0]), static_cast<unsigned char>(header[1])};
       const size_t units = static_cast<size_t>(size - 2) / 2;
-      text.reset(new char[units * 3 + 1]);
+      text = tree->textBuffer(units * 3 + 1);
       constexpr size_t kPiece = size_t{1} << 16;  // bytes, even
       std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
       size_t carried = 0;  // bytes of a high surrogate kept for the next piece
@@ -892,13 +1096,12 @@ void cvDomDoc::readDoc(std::string_view path) {
           --count;
           carried = 2;
         }
-        textLength += convertUtf16le(piece.get(), count, text.get() + textLength);
+        textLength += convertUtf16le(piece.get(), count, text + textLength);
         if (carried) std::memcpy(piece.get(), piece.get() + 2 * count, 2);
       }
     }
     auto container = cvDomNode::create();
-    parseText(*container, std::string_view(text.get(), textLength));
-    text.reset();
+    parseInto(*container, tree, std::string_view(text, textLength));
     if (container->children().size() != 1)
       throw AutomationError(19999, "ReadDoc", "Wrong format of file " + filePath_);
     root_ = container->children().front();

@@ -25,6 +25,10 @@ namespace quill {
 
 class cvDomNode;
 class cvDomDoc;
+namespace detail {
+class ReadTree;
+struct ReadElement;
+}  // namespace detail
 using DomNodeRef = std::shared_ptr<cvDomNode>;
 using AttrTable = OrderedMap<std::string, std::string>;
 using ChildList = std::vector<DomNodeRef>;
@@ -67,7 +71,10 @@ class cvDomNode : public Dispatch {
   std::string& textRef() noexcept { return text_; }
 
   // Children. Positions are 1-based.
-  int32_t length() const noexcept { return static_cast<int32_t>(children_.size()); }
+  int32_t length() const {
+    ensureChildren();
+    return static_cast<int32_t>(children_.size());
+  }
   // Child at a position: 10005 beyond the list or below 0, 9 for position 0.
   DomNodeRef nodeAt(int64_t position) const;
   // Child by tag name or backslash path; created on the way in lenient mode,
@@ -83,7 +90,7 @@ class cvDomNode : public Dispatch {
   DomNodeRef removeNodeAt(int64_t position);
   DomNodeRef removeNode(const DomNodeRef& child);  // nullptr when not a child
   DomNodeRef removeNodeVar(const Variant& index);
-  void removeAllNode() { children_ = ChildList(); }
+  void removeAllNode();
   // Sets newNode's Parent to this node and appends it.
   void appendNode(DomNodeRef newNode);
 
@@ -98,8 +105,14 @@ class cvDomNode : public Dispatch {
   Variant dataVariant;
 
   // The objects themselves, for the reader and writer.
-  ChildList& children() noexcept { return children_; }
-  const ChildList& children() const noexcept { return children_; }
+  ChildList& children() {
+    ensureChildren();
+    return children_;
+  }
+  const ChildList& children() const {
+    ensureChildren();
+    return children_;
+  }
   AttrTable& attrTable() noexcept { return attrs_; }
   const AttrTable& attrTable() const noexcept { return attrs_; }
 
@@ -111,6 +124,16 @@ class cvDomNode : public Dispatch {
  private:
   friend class cvDomDoc;  // the reader links parsed children directly
 
+  // A node made by reading a document gets its children as nodes on first
+  // use; until then they are kept as the elements that were read.
+  void ensureChildren() const {
+    if (pending_) expandChildren();
+  }
+  void expandChildren() const;
+  static DomNodeRef fromElement(const detail::ReadElement& element,
+                                const std::shared_ptr<const detail::ReadTree>& tree,
+                                const std::weak_ptr<cvDomNode>& parent);
+
   DomNodeRef childNamed(std::string_view name) const;
   // Raises when newNode is unset or would become its own descendant.
   void checkAdoptable(const DomNodeRef& newNode) const;
@@ -118,8 +141,12 @@ class cvDomNode : public Dispatch {
   std::string tagName_;
   std::string text_;
   AttrTable attrs_;
-  ChildList children_;
+  mutable ChildList children_;
   std::weak_ptr<cvDomNode> parent_;
+  // The element whose children are still to be made into nodes, and the
+  // reading it belongs to (kept alive until then).
+  mutable const detail::ReadElement* pending_ = nullptr;
+  mutable std::shared_ptr<const detail::ReadTree> pendingTree_;
 };
 
 class cvDomDoc : public Dispatch {
@@ -164,6 +191,9 @@ class cvDomDoc : public Dispatch {
   const ClassInfo& classInfo() const override;
 
  private:
+  // parseText on text held by tree, which the reading keeps (and changes).
+  void parseInto(cvDomNode& node, const std::shared_ptr<detail::ReadTree>& tree, std::string_view text);
+
   std::string filePath_;
   DomNodeRef root_;
   AttrTable declaration_;
