@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -37,10 +38,52 @@ std::atomic<int64_t> gLiveNodes{0};
 constexpr const char* kComponent = "cvSystemDB";
 
 // Trims blanks (code 32 only) on both sides.
-std::string_view trim32(std::string_view s) {
+inline std::string_view trim32(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   return s;
+}
+
+// Part of a view whose bounds are known to be valid (substr checks them).
+inline std::string_view part(std::string_view s, size_t from, size_t count) { return {s.data() + from, count}; }
+inline std::string_view rest(std::string_view s, size_t from) { return {s.data() + from, s.size() - from}; }
+
+// The first c in [p, end), or nullptr; sixteen bytes at a time where the
+// processor allows, and without a library call for short texts.
+inline const char* findByte(const char* p, const char* end, char c) {
+#if QUILL_HAVE_SSE2
+  const __m128i want = _mm_set1_epi8(c);
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (const int m = _mm_movemask_epi8(_mm_cmpeq_epi8(v, want)))
+      return p + std::countr_zero(static_cast<unsigned>(m));
+  }
+#endif
+  for (; p < end; ++p)
+    if (*p == c) return p;
+  return nullptr;
+}
+
+// The first '<' or '>' in [p, end), or nullptr.
+inline const char* findAngle(const char* p, const char* end) {
+#if QUILL_HAVE_SSE2
+  const __m128i lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (const int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, gt))))
+      return p + std::countr_zero(static_cast<unsigned>(m));
+  }
+#endif
+  for (; p < end; ++p)
+    if (*p == '<' || *p == '>') return p;
+  return nullptr;
+}
+
+// Position of c in s at or after from, or npos.
+inline size_t findIn(std::string_view s, char c, size_t from = 0) {
+  if (from >= s.size()) return std::string_view::npos;
+  const char* hit = findByte(s.data() + from, s.data() + s.size(), c);
+  return hit ? static_cast<size_t>(hit - s.data()) : std::string_view::npos;
 }
 
 std::string asciiLower(std::string_view s) {
@@ -135,30 +178,30 @@ struct TagScan {
 // ParseTag on the text from "<" to ">" inclusive.
 TagScan parseTag(std::string_view t) {
   TagScan r;
-  std::string_view s = trim32(t.substr(1, t.size() - 2));
+  std::string_view s = trim32(part(t, 1, t.size() - 2));
   if (!s.empty() && s.front() == '/') {
     r.type = clsTagString::kEnd;
-    r.name = s.substr(1);
+    r.name = rest(s, 1);
     return r;
   }
   if (!s.empty() && s.back() == '/') {
     r.type = clsTagString::kEmpty;
-    s = trim32(s.substr(0, s.size() - 1));
+    s = trim32(part(s, 0, s.size() - 1));
   } else if (!s.empty() && s.front() == '?' && s.back() == '?') {
     // "<?>": the inside is one question mark, which cannot be stripped from
     // both ends.
     if (s.size() < 2) throw runtimeError(kInvalidCall, kComponent);
     r.type = clsTagString::kDeclaration;
-    s = s.substr(1, s.size() - 2);
+    s = part(s, 1, s.size() - 2);
   } else {
     r.type = clsTagString::kStart;
   }
-  const size_t sp = s.find(' ');
+  const size_t sp = findIn(s, ' ');
   if (sp == std::string_view::npos) {
     r.name = s;
   } else {
-    r.name = s.substr(0, sp);
-    r.attrText = s.substr(sp + 1);
+    r.name = part(s, 0, sp);
+    r.attrText = rest(s, sp + 1);
   }
   return r;
 }
@@ -168,25 +211,25 @@ template <class F>
 void parseAttrs(std::string_view s, F&& f) {
   s = trim32(s);
   while (!s.empty()) {
-    const size_t eq = s.find('=');
+    const size_t eq = findIn(s, '=');
     if (eq == std::string_view::npos) break;
-    std::string_view name = trim32(s.substr(0, eq));
-    s = trim32(s.substr(eq + 1));
+    std::string_view name = trim32(part(s, 0, eq));
+    s = trim32(rest(s, eq + 1));
     std::string_view value;
     if (!s.empty() && s.front() == '"') {
-      const size_t close = s.find('"', 1);
+      const size_t close = findIn(s, '"', 1);
       if (close != std::string_view::npos) {
-        value = s.substr(1, close - 1);
-        s = trim32(s.substr(close + 1));
+        value = part(s, 1, close - 1);
+        s = trim32(rest(s, close + 1));
       } else {
         value = s;
         s = {};
       }
     } else {
-      const size_t sp = s.find(' ');
+      const size_t sp = findIn(s, ' ');
       if (sp != std::string_view::npos) {
-        value = s.substr(0, sp);
-        s = trim32(s.substr(sp + 1));
+        value = part(s, 0, sp);
+        s = trim32(rest(s, sp + 1));
       } else {
         value = s;
         s = {};
@@ -200,13 +243,15 @@ void parseAttrs(std::string_view s, F&& f) {
 // the rest is character data ("<" missing, ">" missing or ">" first).
 inline bool findTag(std::string_view text, size_t pos, size_t& lt, size_t& gt) {
   const char* base = text.data();
-  const size_t n = text.size();
-  const void* g = std::memchr(base + pos, '>', n - pos);
-  if (!g) return false;
-  gt = static_cast<size_t>(static_cast<const char*>(g) - base);
-  const void* l = std::memchr(base + pos, '<', gt - pos);
-  if (!l) return false;  // no "<" before the first ">"
-  lt = static_cast<size_t>(static_cast<const char*>(l) - base);
+  const char* end = base + text.size();
+  // The tag runs from the first "<" to the first ">" after it, unless a ">"
+  // comes first.
+  const char* open = findAngle(base + pos, end);
+  if (!open || *open == '>') return false;
+  const char* close = findByte(open + 1, end, '>');
+  if (!close) return false;
+  lt = static_cast<size_t>(open - base);
+  gt = static_cast<size_t>(close - base);
   return true;
 }
 
@@ -270,15 +315,20 @@ size_t convertUtf16le(const unsigned char* p, size_t units, char* out) {
   size_t i = 0;
   while (i < units) {
 #if QUILL_HAVE_SSE2
-    // Sixteen ASCII units at a time.
+    // Sixteen units at a time while they are ASCII. All sixteen are stored;
+    // the output has room, and what follows the ASCII ones is overwritten.
+    const __m128i highBits = _mm_set1_epi16(static_cast<short>(0xFF80));
     while (i + 16 <= units) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i + 16));
-      const __m128i high = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(static_cast<short>(0xFF80)));
-      if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) != 0xFFFF) break;
+      const __m128i asciiA = _mm_cmpeq_epi16(_mm_and_si128(a, highBits), _mm_setzero_si128());
+      const __m128i asciiB = _mm_cmpeq_epi16(_mm_and_si128(b, highBits), _mm_setzero_si128());
+      const auto ascii = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(asciiA, asciiB)));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(a, b));
-      o += 16;
-      i += 16;
+      const unsigned lead = ascii == 0xFFFF ? 16 : static_cast<unsigned>(std::countr_one(ascii));
+      o += lead;
+      i += lead;
+      if (lead < 16) break;
     }
     if (i == units) break;
 #endif
@@ -846,7 +896,7 @@ void cvDomDoc::parseInto(cvDomNode& start, const std::shared_ptr<ReadTree>& tree
     }
     if (f.dirty == std::string::npos) {
       const size_t from = oldLen >= 5 ? oldLen - 5 : 0;
-      const size_t amp = now.find('&', from);
+      const size_t amp = findIn(now, '&', from);
       if (amp != std::string::npos) f.dirty = amp;
     }
   };
