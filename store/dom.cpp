@@ -766,7 +766,7 @@ class ReadTree {
 
   char* newBlock(size_t bytes) {
     const size_t size = BlockPool::blockSize(bytes);
-    blocks_.reserve(blocks_.size() + 1);
+    if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 8);
     char* b = BlockPool::take(size);
     blocks_.emplace_back(b, size);
     return b;
@@ -821,7 +821,8 @@ void cvDomNode::removeAllNode() {
 namespace {
 
 // Appends to an element's text, moving it into a buffer of its own first
-// when it is still a piece of the text read.
+// when it is still a piece of the text read. (That text belongs to the
+// reading, which decodes entities in such pieces in place.)
 void appendText(ReadTree& tree, ReadElement& e, std::string_view more) {
   if (more.empty()) return;
   if (e.textSize == 0 && e.textCapacity == 0) {

@@ -8,6 +8,11 @@
 // Lenient mode (DebugFlag false, the default) creates a missing child or
 // attribute on access; strict mode raises 10002 / 10006 instead. The flag is
 // one value per thread for the whole library.
+//
+// A document read from a file or a text keeps what it read in a compact form
+// and makes a node's children into nodes when they are first asked for (even
+// through a const accessor), so a tree is used by one thread at a time. Until
+// then the children hold the memory of that whole reading.
 #pragma once
 
 #include <array>
@@ -122,7 +127,7 @@ class cvDomNode : public Dispatch {
   const ClassInfo& classInfo() const override;
 
  private:
-  friend class cvDomDoc;  // the reader links parsed children directly
+  friend class cvDomDoc;  // the reader makes nodes from what it read
 
   // A node made by reading a document gets its children as nodes on first
   // use; until then they are kept as the elements that were read.
