@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <new>
+#include <span>
 #include <type_traits>
 #include <unordered_set>
 
@@ -1021,55 +1022,103 @@ DomNodeRef textToNode(std::string_view text) {
 
 namespace {
 
+void appendAttr(std::string& out, std::string_view name, std::string_view value) {
+  out.push_back(' ');
+  out.append(name);
+  out.append("=\"");
+  appendEncoded(out, value);
+  out.push_back('"');
+}
+
 void openTag(std::string& out, const cvDomNode& n) {
   out.push_back('<');
   out.append(n.tagName());
-  for (const auto& [name, value] : n.attrTable()) {
-    out.push_back(' ');
-    out.append(name);
-    out.append("=\"");
-    appendEncoded(out, value);
-    out.push_back('"');
-  }
+  for (const auto& [name, value] : n.attrTable()) appendAttr(out, name, value);
 }
 
-void writeNode(std::string& out, const cvDomNode& root) {
-  struct Frame {
-    const cvDomNode* node;
-    size_t next;
-  };
-  std::vector<Frame> stack;
-  auto open = [&](const cvDomNode& n) {
-    openTag(out, n);
-    if (n.text().empty() && n.children().empty()) {
-      out.append("/>");
-      return;
-    }
-    out.push_back('>');
-    appendEncoded(out, n.text());
-    stack.push_back(Frame{&n, 0});
-  };
-  open(root);
-  while (!stack.empty()) {
-    Frame& f = stack.back();
-    const ChildList& kids = f.node->children();
-    if (f.next < kids.size()) {
-      const cvDomNode* child = kids[f.next++].get();
-      if (child) open(*child);
+// The start tag of an element as read, with the attributes a node made from
+// it would have: the first place of each name, with the last value given.
+void openTag(std::string& out, const ReadElement& e) {
+  out.push_back('<');
+  out.append(e.name);
+  const auto attrs = std::span(e.attrs, e.attrCount);
+  if (attrs.size() > 12) {
+    // Many attributes: the table itself rather than pairwise comparisons.
+    AttrTable table;
+    table.reserve(attrs.size());
+    for (const ReadAttr& a : attrs) table.set(std::string(a.name), std::string(a.value));
+    for (const auto& [name, value] : table) appendAttr(out, name, decodedValue(value));
+    return;
+  }
+  for (size_t i = 0; i < attrs.size(); ++i) {
+    const std::string_view name = attrs[i].name;
+    if (std::any_of(attrs.begin(), attrs.begin() + i, [&](const ReadAttr& a) { return a.name == name; }))
       continue;
-    }
-    out.append("</");
-    out.append(f.node->tagName());
-    out.push_back('>');
-    stack.pop_back();
+    std::string_view value = attrs[i].value;
+    for (size_t j = i + 1; j < attrs.size(); ++j)
+      if (attrs[j].name == name) value = attrs[j].value;
+    if (value.find('&') == std::string_view::npos)
+      appendAttr(out, name, value);
+    else
+      appendAttr(out, name, decodeEntities(value));
   }
 }
 
 }  // namespace
 
+// Children not made into nodes yet are written from what was read.
+void cvDomNode::writeTo(std::string& out, const cvDomNode& root) {
+  struct Frame {
+    const cvDomNode* node;       // a node, or null for an element read
+    const ReadElement* element;  // else the element read
+    size_t next;                 // the node's next child, or
+    const ReadElement* read;     // the next child still as read
+  };
+  std::vector<Frame> stack;
+  auto openNode = [&](const cvDomNode& n) {
+    openTag(out, n);
+    if (n.text_.empty() && n.children_.empty() && !n.pending_) {
+      out.append("/>");
+      return;
+    }
+    out.push_back('>');
+    appendEncoded(out, n.text_);
+    stack.push_back(Frame{&n, nullptr, 0, n.pending_ ? n.pending_->firstChild : nullptr});
+  };
+  auto openRead = [&](const ReadElement& e) {
+    openTag(out, e);
+    if (e.textSize == 0 && !e.firstChild) {
+      out.append("/>");
+      return;
+    }
+    out.push_back('>');
+    appendEncoded(out, std::string_view(e.text, e.textSize));
+    stack.push_back(Frame{nullptr, &e, 0, e.firstChild});
+  };
+  openNode(root);
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    if (f.read) {
+      const ReadElement* child = f.read;
+      f.read = child->next;
+      openRead(*child);
+      continue;
+    }
+    if (f.node && f.next < f.node->children_.size()) {
+      const cvDomNode* child = f.node->children_[f.next++].get();
+      if (child) openNode(*child);
+      continue;
+    }
+    out.append("</");
+    out.append(f.node ? std::string_view(f.node->tagName_) : f.element->name);
+    out.push_back('>');
+    stack.pop_back();
+  }
+}
+
 std::string nodeToText(const cvDomNode& node) {
   std::string out;
-  writeNode(out, node);
+  cvDomNode::writeTo(out, node);
   return out;
 }
 
@@ -1103,7 +1152,7 @@ std::string cvDomDoc::documentText() const {
     out.push_back('"');
   }
   out.append("?>");
-  if (root_) writeNode(out, *root_);
+  if (root_) cvDomNode::writeTo(out, *root_);
   return out;
 }
 

@@ -128,6 +128,10 @@ class cvDomNode : public Dispatch {
 
  private:
   friend class cvDomDoc;  // the reader makes nodes from what it read
+  friend std::string nodeToText(const cvDomNode& node);
+
+  // Writes the element with its attributes, text and descendants.
+  static void writeTo(std::string& out, const cvDomNode& root);
 
   // A node made by reading a document gets its children as nodes on first
   // use; until then they are kept as the elements that were read.

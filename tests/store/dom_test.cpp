@@ -264,6 +264,23 @@ TEST_F(DomTest, NodesReadFromAFileWorkLikeNodesBuiltInMemory) {
   EXPECT_EQ(cvDomNode::liveCount(), before);
 }
 
+TEST_F(DomTest, RepeatedAttributesKeepTheirFirstPlaceAndLastValue) {
+  // Written straight from what was read, and from the nodes made from it.
+  std::string many = "<m";
+  for (int i = 0; i < 15; ++i) many += " a" + std::to_string(i % 7) + "=\"" + std::to_string(i) + "&amp;\"";
+  many += "/>";
+  std::string manyWritten = "<m";
+  for (int i : {14, 8, 9, 10, 11, 12, 13}) manyWritten += " a" + std::to_string(i % 7) + "=\"" + std::to_string(i) + "&amp;\"";
+  manyWritten += "/>";
+  const std::string text = R"(<r><a k="1" j="&lt;" k="3&amp;"><b j=2 j=3/></a>)" + many + "</r>";
+  const std::string written = R"(<r><a k="3&amp;" j="&lt;"><b j="3"/></a>)" + manyWritten + "</r>";
+  auto doc = read(text);
+  EXPECT_EQ(nodeToText(*doc->root()), written);
+  EXPECT_EQ(doc->root()->node("a")->getAttr("k"), "3&");
+  EXPECT_EQ(nodeToText(*doc->root()), written);
+  EXPECT_EQ(doc->root()->nodeAt(2)->attrs().size(), 7u);
+}
+
 TEST_F(DomTest, LongTextsReadExactlyAcrossTheReadersPieces) {
   // Units 32767/32768 and 65535/65536 of the text lie on either side of a
   // boundary between the pieces the file is read in.
