@@ -857,7 +857,6 @@ void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
 // leaves it) get theirs as nodes at the end, which make their own children
 // on first use.
 void cvDomDoc::parseInto(cvDomNode& start, const std::shared_ptr<ReadTree>& tree, std::string_view text) {
-
   struct Frame {
     cvDomNode* node;          // a node of the caller's tree, or null
     DomNodeRef hold;          // keeps a node reached through Parent alive
@@ -1191,8 +1190,8 @@ void cvDomDoc::readDoc(std::string_view path) {
         size_t count = (carried + want) / 2;
         carried = 0;
         // A pair split between two pieces is converted with the next one.
-        const unsigned lastHigh = piece[2 * count - 1];
-        if (left > 0 && lastHigh >= 0xD8 && lastHigh <= 0xDB) {
+        const unsigned lastHighByte = piece[2 * count - 1];  // of the last unit
+        if (left > 0 && lastHighByte >= 0xD8 && lastHighByte <= 0xDB) {
           --count;
           carried = 2;
         }
