@@ -672,23 +672,21 @@ struct ReadElement {
 // Memory blocks for readings. Blocks of the usual sizes that a reading
 // releases are kept, up to kPoolLimit bytes in all, for the next one: reading
 // one document after another then reuses memory instead of handing it back to
-// the system and faulting it in again.
+// the system and faulting it in again. Small blocks are not kept.
 class BlockPool {
  public:
-  static constexpr size_t kSmallest = size_t{16} << 10;
+  static constexpr size_t kSmallestPooled = size_t{16} << 10;
   static constexpr size_t kLargestPooled = size_t{4} << 20;
   static constexpr size_t kPoolLimit = size_t{16} << 20;
 
   // The size of the block that holds `bytes`: a power of two when pooled.
   static size_t blockSize(size_t bytes) {
-    if (bytes > kLargestPooled) return bytes;
-    size_t size = kSmallest;
-    while (size < bytes) size *= 2;
-    return size;
+    if (bytes < kSmallestPooled || bytes > kLargestPooled) return bytes;
+    return std::bit_ceil(bytes);
   }
 
   static char* take(size_t size) {
-    if (size <= kLargestPooled) {
+    if (pooled(size)) {
       BlockPool& p = instance();
       std::lock_guard lock(p.mutex_);
       for (size_t i = p.free_.size(); i-- > 0;) {
@@ -703,7 +701,7 @@ class BlockPool {
   }
 
   static void give(char* block, size_t size) noexcept {
-    if (size <= kLargestPooled) {
+    if (pooled(size)) {
       BlockPool& p = instance();
       std::lock_guard lock(p.mutex_);
       if (p.bytes_ + size <= kPoolLimit && p.free_.size() < p.free_.capacity()) {
@@ -716,7 +714,8 @@ class BlockPool {
   }
 
  private:
-  BlockPool() { free_.reserve(kPoolLimit / kSmallest); }
+  BlockPool() { free_.reserve(kPoolLimit / kSmallestPooled); }
+  static bool pooled(size_t size) { return size >= kSmallestPooled && size <= kLargestPooled; }
   // Never destroyed: readings may end after static destruction has begun.
   static BlockPool& instance() {
     static BlockPool* pool = new BlockPool;
@@ -741,6 +740,10 @@ class ReadTree {
 
   // A buffer for the text to read, owned by the tree.
   char* textBuffer(size_t bytes) { return newBlock(bytes); }
+  // Sizes the blocks for the elements of a text of that length.
+  void expectText(size_t bytes) {
+    nextBlock_ = std::clamp(std::bit_ceil(2 * bytes + 1), kSmallestBlock, kLargestBlock);
+  }
 
   void* allocate(size_t bytes) {
     bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
@@ -763,6 +766,7 @@ class ReadTree {
 
  private:
   static constexpr size_t kAlign = alignof(std::max_align_t);
+  static constexpr size_t kSmallestBlock = 256;
   static constexpr size_t kLargestBlock = size_t{1} << 20;
 
   char* newBlock(size_t bytes) {
@@ -776,7 +780,7 @@ class ReadTree {
   std::vector<std::pair<char*, size_t>> blocks_;
   char* cur_ = nullptr;
   char* end_ = nullptr;
-  size_t nextBlock_ = BlockPool::kSmallest;
+  size_t nextBlock_ = BlockPool::kSmallestPooled;
 };
 
 }  // namespace detail
@@ -857,6 +861,7 @@ void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
 // leaves it) get theirs as nodes at the end, which make their own children
 // on first use.
 void cvDomDoc::parseInto(cvDomNode& start, const std::shared_ptr<ReadTree>& tree, std::string_view text) {
+  tree->expectText(text.size());
   struct Frame {
     cvDomNode* node;          // a node of the caller's tree, or null
     DomNodeRef hold;          // keeps a node reached through Parent alive
