@@ -740,6 +740,15 @@ class ReadTree {
 
   // A buffer for the text to read, owned by the tree.
   char* textBuffer(size_t bytes) { return newBlock(bytes); }
+  // The buffer moved to a larger one, keeping its first `used` bytes.
+  char* growTextBuffer(char* buffer, size_t used, size_t bytes) {
+    char* grown = newBlock(bytes);
+    std::memcpy(grown, buffer, used);
+    const auto old = std::find_if(blocks_.begin(), blocks_.end(), [&](const auto& b) { return b.first == buffer; });
+    BlockPool::give(old->first, old->second);
+    blocks_.erase(old);
+    return grown;
+  }
   // Sizes the blocks for the elements of a text of that length.
   void expectText(size_t bytes) {
     nextBlock_ = std::clamp(std::bit_ceil(2 * bytes + 1), kSmallestBlock, kLargestBlock);
@@ -1166,8 +1175,9 @@ void cvDomDoc::readDoc(std::string_view path) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::path(filePath_), ec))
       throw AutomationError(19999, "ReadDoc", filePath_ + "is not exist.");
-    // The text as UTF-8 (3 bytes per unit at most), converted as the file
-    // is read in pieces.
+    // The text as UTF-8, converted as the file is read in pieces. The buffer
+    // starts at one byte a unit (ASCII) and grows when a piece might not fit
+    // (3 bytes a unit at most).
     const auto tree = std::make_shared<ReadTree>();
     char* text = nullptr;
     size_t textLength = 0;
@@ -1183,8 +1193,9 @@ void cvDomDoc::readDoc(std::string_view path) {
       if (!in.read(header, 2)) throw AutomationError(19999, "ReadDoc", "Path/File access error");
       header_ = {static_cast<unsigned char>(header[0]), static_cast<unsigned char>(header[1])};
       const size_t units = static_cast<size_t>(size - 2) / 2;
-      text = tree->textBuffer(units * 3 + 1);
       constexpr size_t kPiece = size_t{1} << 16;  // bytes, even
+      size_t capacity = units + 3 * (kPiece / 2) + 1;
+      text = tree->textBuffer(capacity);
       std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
       size_t carried = 0;  // bytes of a high surrogate kept for the next piece
       for (size_t left = units * 2; left > 0;) {
@@ -1199,6 +1210,11 @@ void cvDomDoc::readDoc(std::string_view path) {
         if (left > 0 && lastHighByte >= 0xD8 && lastHighByte <= 0xDB) {
           --count;
           carried = 2;
+        }
+        if (capacity - textLength < 3 * count + 1) {
+          const size_t grown = std::max(capacity + capacity / 2, textLength + 3 * count + 1);
+          text = tree->growTextBuffer(text, textLength, grown);
+          capacity = grown;
         }
         textLength += convertUtf16le(piece.get(), count, text + textLength);
         if (carried) std::memcpy(piece.get(), piece.get() + 2 * count, 2);

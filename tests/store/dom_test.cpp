@@ -283,9 +283,11 @@ TEST_F(DomTest, RepeatedAttributesKeepTheirFirstPlaceAndLastValue) {
 
 TEST_F(DomTest, LongTextsReadExactlyAcrossTheReadersPieces) {
   // Units 32767/32768 and 65535/65536 of the text lie on either side of a
-  // boundary between the pieces the file is read in.
+  // boundary between the pieces the file is read in; the text is mostly
+  // three UTF-8 bytes a unit at first, then mostly ASCII.
   std::u16string units = u"<a>";
-  while (units.size() < 70000) units.push_back(units.size() % 37 == 0 ? u'\u00E9' : u'x');
+  while (units.size() < 100000) units.push_back(units.size() % 4 ? u'\u65E5' : u'x');
+  while (units.size() < 140000) units.push_back(units.size() % 37 == 0 ? u'\u00E9' : u'x');
   units[32767] = 0xD83D;  // a pair split between two pieces
   units[32768] = 0xDE00;
   units[65535] = 0xD800;  // a lone high surrogate at the end of a piece
