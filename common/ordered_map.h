@@ -114,6 +114,8 @@ class OrderedMap {
     rebuildIndex();
     return true;
   }
+  // Makes room for n entries in all.
+  void reserve(size_t n) { entries_.reserve(n); }
   void clear() noexcept {
     entries_.clear();
     index_.clear();

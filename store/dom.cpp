@@ -1,15 +1,26 @@
 #include "store/dom.h"
 
+#include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <new>
+#include <span>
+#include <type_traits>
 #include <unordered_set>
 
 #include "common/automation_error.h"
 #include "common/utf.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUILL_HAVE_SSE2 1
+#endif
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
@@ -28,10 +39,52 @@ std::atomic<int64_t> gLiveNodes{0};
 constexpr const char* kComponent = "cvSystemDB";
 
 // Trims blanks (code 32 only) on both sides.
-std::string_view trim32(std::string_view s) {
+inline std::string_view trim32(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   return s;
+}
+
+// Part of a view whose bounds are known to be valid (substr checks them).
+inline std::string_view part(std::string_view s, size_t from, size_t count) { return {s.data() + from, count}; }
+inline std::string_view rest(std::string_view s, size_t from) { return {s.data() + from, s.size() - from}; }
+
+// The first c in [p, end), or nullptr; sixteen bytes at a time where the
+// processor allows, and without a library call for short texts.
+inline const char* findByte(const char* p, const char* end, char c) {
+#if QUILL_HAVE_SSE2
+  const __m128i want = _mm_set1_epi8(c);
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (const int m = _mm_movemask_epi8(_mm_cmpeq_epi8(v, want)))
+      return p + std::countr_zero(static_cast<unsigned>(m));
+  }
+#endif
+  for (; p < end; ++p)
+    if (*p == c) return p;
+  return nullptr;
+}
+
+// The first '<' or '>' in [p, end), or nullptr.
+inline const char* findAngle(const char* p, const char* end) {
+#if QUILL_HAVE_SSE2
+  const __m128i lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (const int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, gt))))
+      return p + std::countr_zero(static_cast<unsigned>(m));
+  }
+#endif
+  for (; p < end; ++p)
+    if (*p == '<' || *p == '>') return p;
+  return nullptr;
+}
+
+// Position of c in s at or after from, or npos.
+inline size_t findIn(std::string_view s, char c, size_t from = 0) {
+  if (from >= s.size()) return std::string_view::npos;
+  const char* hit = findByte(s.data() + from, s.data() + s.size(), c);
+  return hit ? static_cast<size_t>(hit - s.data()) : std::string_view::npos;
 }
 
 std::string asciiLower(std::string_view s) {
@@ -62,19 +115,20 @@ inline size_t matchEntity(std::string_view text, size_t i, char& ch) {
 // replacement can form or break another entity). Returns the position of the
 // first '&' produced from "&amp;" (the only place where a new entity can
 // start), or npos.
-size_t decodeInPlace(std::string& text, size_t from) {
+size_t decodeInPlace(char* text, size_t& size, size_t from) {
   size_t firstProduced = std::string::npos;
   size_t r = from, w = from;
-  const size_t n = text.size();
+  const size_t n = size;
+  const std::string_view all(text, n);
   while (r < n) {
-    const void* hit = std::memchr(text.data() + r, '&', n - r);
-    const size_t amp = hit ? static_cast<size_t>(static_cast<const char*>(hit) - text.data()) : n;
-    if (w != r) std::memmove(text.data() + w, text.data() + r, amp - r);
+    const void* hit = std::memchr(text + r, '&', n - r);
+    const size_t amp = hit ? static_cast<size_t>(static_cast<const char*>(hit) - text) : n;
+    if (w != r) std::memmove(text + w, text + r, amp - r);
     w += amp - r;
     r = amp;
     if (r >= n) break;
     char ch;
-    const size_t len = matchEntity(text, r, ch);
+    const size_t len = matchEntity(all, r, ch);
     if (len == 0) {
       text[w++] = '&';
       ++r;
@@ -84,7 +138,14 @@ size_t decodeInPlace(std::string& text, size_t from) {
     text[w++] = ch;
     r += len;
   }
-  text.resize(w);
+  size = w;
+  return firstProduced;
+}
+
+size_t decodeInPlace(std::string& text, size_t from) {
+  size_t size = text.size();
+  const size_t firstProduced = decodeInPlace(text.data(), size, from);
+  text.resize(size);
   return firstProduced;
 }
 
@@ -118,30 +179,30 @@ struct TagScan {
 // ParseTag on the text from "<" to ">" inclusive.
 TagScan parseTag(std::string_view t) {
   TagScan r;
-  std::string_view s = trim32(t.substr(1, t.size() - 2));
+  std::string_view s = trim32(part(t, 1, t.size() - 2));
   if (!s.empty() && s.front() == '/') {
     r.type = clsTagString::kEnd;
-    r.name = s.substr(1);
+    r.name = rest(s, 1);
     return r;
   }
   if (!s.empty() && s.back() == '/') {
     r.type = clsTagString::kEmpty;
-    s = trim32(s.substr(0, s.size() - 1));
+    s = trim32(part(s, 0, s.size() - 1));
   } else if (!s.empty() && s.front() == '?' && s.back() == '?') {
     // "<?>": the inside is one question mark, which cannot be stripped from
     // both ends.
     if (s.size() < 2) throw runtimeError(kInvalidCall, kComponent);
     r.type = clsTagString::kDeclaration;
-    s = s.substr(1, s.size() - 2);
+    s = part(s, 1, s.size() - 2);
   } else {
     r.type = clsTagString::kStart;
   }
-  const size_t sp = s.find(' ');
+  const size_t sp = findIn(s, ' ');
   if (sp == std::string_view::npos) {
     r.name = s;
   } else {
-    r.name = s.substr(0, sp);
-    r.attrText = s.substr(sp + 1);
+    r.name = part(s, 0, sp);
+    r.attrText = rest(s, sp + 1);
   }
   return r;
 }
@@ -151,25 +212,25 @@ template <class F>
 void parseAttrs(std::string_view s, F&& f) {
   s = trim32(s);
   while (!s.empty()) {
-    const size_t eq = s.find('=');
+    const size_t eq = findIn(s, '=');
     if (eq == std::string_view::npos) break;
-    std::string_view name = trim32(s.substr(0, eq));
-    s = trim32(s.substr(eq + 1));
+    std::string_view name = trim32(part(s, 0, eq));
+    s = trim32(rest(s, eq + 1));
     std::string_view value;
     if (!s.empty() && s.front() == '"') {
-      const size_t close = s.find('"', 1);
+      const size_t close = findIn(s, '"', 1);
       if (close != std::string_view::npos) {
-        value = s.substr(1, close - 1);
-        s = trim32(s.substr(close + 1));
+        value = part(s, 1, close - 1);
+        s = trim32(rest(s, close + 1));
       } else {
         value = s;
         s = {};
       }
     } else {
-      const size_t sp = s.find(' ');
+      const size_t sp = findIn(s, ' ');
       if (sp != std::string_view::npos) {
-        value = s.substr(0, sp);
-        s = trim32(s.substr(sp + 1));
+        value = part(s, 0, sp);
+        s = trim32(rest(s, sp + 1));
       } else {
         value = s;
         s = {};
@@ -183,13 +244,15 @@ void parseAttrs(std::string_view s, F&& f) {
 // the rest is character data ("<" missing, ">" missing or ">" first).
 inline bool findTag(std::string_view text, size_t pos, size_t& lt, size_t& gt) {
   const char* base = text.data();
-  const size_t n = text.size();
-  const void* g = std::memchr(base + pos, '>', n - pos);
-  if (!g) return false;
-  gt = static_cast<size_t>(static_cast<const char*>(g) - base);
-  const void* l = std::memchr(base + pos, '<', gt - pos);
-  if (!l) return false;  // no "<" before the first ">"
-  lt = static_cast<size_t>(static_cast<const char*>(l) - base);
+  const char* end = base + text.size();
+  // The tag runs from the first "<" to the first ">" after it, unless a ">"
+  // comes first.
+  const char* open = findAngle(base + pos, end);
+  if (!open || *open == '>') return false;
+  const char* close = findByte(open + 1, end, '>');
+  if (!close) return false;
+  lt = static_cast<size_t>(open - base);
+  gt = static_cast<size_t>(close - base);
   return true;
 }
 
@@ -252,6 +315,24 @@ size_t convertUtf16le(const unsigned char* p, size_t units, char* out) {
   char* o = out;
   size_t i = 0;
   while (i < units) {
+#if QUILL_HAVE_SSE2
+    // Sixteen units at a time while they are ASCII. All sixteen are stored;
+    // the output has room, and what follows the ASCII ones is overwritten.
+    const __m128i highBits = _mm_set1_epi16(static_cast<short>(0xFF80));
+    while (i + 16 <= units) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i + 16));
+      const __m128i asciiA = _mm_cmpeq_epi16(_mm_and_si128(a, highBits), _mm_setzero_si128());
+      const __m128i asciiB = _mm_cmpeq_epi16(_mm_and_si128(b, highBits), _mm_setzero_si128());
+      const auto ascii = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(asciiA, asciiB)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(a, b));
+      const unsigned lead = ascii == 0xFFFF ? 16 : static_cast<unsigned>(std::countr_one(ascii));
+      o += lead;
+      i += lead;
+      if (lead < 16) break;
+    }
+    if (i == units) break;
+#endif
     // Four ASCII units at a time.
     if (i + 4 <= units) {
       uint64_t w;
@@ -408,6 +489,7 @@ std::string cvDomNode::getText(std::string_view defaultValue) const {
 }
 
 DomNodeRef cvDomNode::childNamed(std::string_view name) const {
+  ensureChildren();
   for (const auto& c : children_)
     if (c && c->tagName_ == name) return c;
   return nullptr;
@@ -416,6 +498,7 @@ DomNodeRef cvDomNode::childNamed(std::string_view name) const {
 bool cvDomNode::existsName(std::string_view name) const { return childNamed(name) != nullptr; }
 
 DomNodeRef cvDomNode::nodeAt(int64_t position) const {
+  ensureChildren();
   if (position < 0 || position > static_cast<int64_t>(children_.size()))
     throw wrongTagName(10005, std::to_string(position));
   if (position == 0) throw runtimeError(kSubscriptOutOfRange, kComponent);
@@ -481,6 +564,7 @@ void cvDomNode::checkAdoptable(const DomNodeRef& newNode) const {
     const cvDomNode* n = pending.back();
     pending.pop_back();
     if (n == this) throw runtimeError(kInvalidCall, kComponent);
+    // Children not made into nodes yet cannot hold this node.
     if (n->children_.empty() || !seen.insert(n).second) continue;
     for (const auto& c : n->children_)
       if (c) pending.push_back(c.get());
@@ -489,6 +573,7 @@ void cvDomNode::checkAdoptable(const DomNodeRef& newNode) const {
 
 DomNodeRef cvDomNode::setNode(const Variant& index, DomNodeRef newNode) {
   if (!newNode) throw runtimeError(kObjectNotSet, kComponent);
+  ensureChildren();
   if (auto pos = index.asWholeNumber()) {
     if (*pos < 1 || *pos > length()) throw runtimeError(kSubscriptOutOfRange, kComponent);
     checkAdoptable(newNode);
@@ -508,6 +593,7 @@ DomNodeRef cvDomNode::setNode(const Variant& index, DomNodeRef newNode) {
 
 DomNodeRef cvDomNode::removeNodeAt(int64_t position) {
   if (position < 1 || position > length()) throw runtimeError(kSubscriptOutOfRange, kComponent);
+  ensureChildren();
   auto it = children_.begin() + (position - 1);
   DomNodeRef removed = std::move(*it);
   children_.erase(it);
@@ -516,6 +602,7 @@ DomNodeRef cvDomNode::removeNodeAt(int64_t position) {
 
 DomNodeRef cvDomNode::removeNode(const DomNodeRef& child) {
   if (!child) return nullptr;
+  ensureChildren();
   for (auto it = children_.begin(); it != children_.end(); ++it) {
     if (*it == child) {
       DomNodeRef removed = std::move(*it);
@@ -533,6 +620,7 @@ DomNodeRef cvDomNode::removeNodeVar(const Variant& index) {
 
 void cvDomNode::appendNode(DomNodeRef newNode) {
   checkAdoptable(newNode);
+  ensureChildren();
   newNode->parent_ = std::static_pointer_cast<cvDomNode>(weak_from_this().lock());
   children_.push_back(std::move(newNode));
 }
@@ -544,6 +632,10 @@ void cvDomNode::setValue(std::string_view text) {
   attrs_ = std::move(parsed->attrs_);
   children_ = std::move(parsed->children_);
   parsed->children_.clear();
+  // Children not made yet are made later as this node's.
+  pending_ = parsed->pending_;
+  pendingTree_ = std::move(parsed->pendingTree_);
+  parsed->pending_ = nullptr;
   // The adopted children now belong to this node.
   auto self = std::static_pointer_cast<cvDomNode>(weak_from_this().lock());
   for (auto& c : children_)
@@ -554,112 +646,378 @@ void cvDomNode::setValue(std::string_view text) {
 
 // ---- reading ------------------------------------------------------------
 
+namespace detail {
+
+// An attribute as read: name and value (entities not yet decoded) in the
+// text of the reading.
+struct ReadAttr {
+  std::string_view name;
+  std::string_view value;
+};
+
+// An element as read. Its text is either a piece of the text of the reading
+// (capacity 0) or a buffer of its own in the reading's blocks.
+struct ReadElement {
+  std::string_view name;
+  const ReadAttr* attrs = nullptr;
+  size_t attrCount = 0;
+  char* text = nullptr;
+  size_t textSize = 0;
+  size_t textCapacity = 0;
+  ReadElement* firstChild = nullptr;
+  ReadElement* next = nullptr;
+  size_t childCount = 0;
+};
+
+// Memory blocks for readings. Blocks of the usual sizes that a reading
+// releases are kept, up to kPoolLimit bytes in all, for the next one: reading
+// one document after another then reuses memory instead of handing it back to
+// the system and faulting it in again. Small blocks are not kept.
+class BlockPool {
+ public:
+  static constexpr size_t kSmallestPooled = size_t{16} << 10;
+  static constexpr size_t kLargestPooled = size_t{4} << 20;
+  static constexpr size_t kPoolLimit = size_t{16} << 20;
+
+  // The size of the block that holds `bytes`: a power of two when pooled.
+  static size_t blockSize(size_t bytes) {
+    if (bytes < kSmallestPooled || bytes > kLargestPooled) return bytes;
+    return std::bit_ceil(bytes);
+  }
+
+  static char* take(size_t size) {
+    if (pooled(size)) {
+      BlockPool& p = instance();
+      std::lock_guard lock(p.mutex_);
+      for (size_t i = p.free_.size(); i-- > 0;) {
+        if (p.free_[i].first != size) continue;
+        char* b = p.free_[i].second;
+        p.free_.erase(p.free_.begin() + static_cast<std::ptrdiff_t>(i));
+        p.bytes_ -= size;
+        return b;
+      }
+    }
+    return static_cast<char*>(::operator new(size));
+  }
+
+  static void give(char* block, size_t size) noexcept {
+    if (pooled(size)) {
+      BlockPool& p = instance();
+      std::lock_guard lock(p.mutex_);
+      if (p.bytes_ + size <= kPoolLimit && p.free_.size() < p.free_.capacity()) {
+        p.free_.emplace_back(size, block);
+        p.bytes_ += size;
+        return;
+      }
+    }
+    ::operator delete(block);
+  }
+
+ private:
+  BlockPool() { free_.reserve(kPoolLimit / kSmallestPooled); }
+  static bool pooled(size_t size) { return size >= kSmallestPooled && size <= kLargestPooled; }
+  // Never destroyed: readings may end after static destruction has begun.
+  static BlockPool& instance() {
+    static BlockPool* pool = new BlockPool;
+    return *pool;
+  }
+
+  std::mutex mutex_;
+  std::vector<std::pair<size_t, char*>> free_;
+  size_t bytes_ = 0;
+};
+
+// What one reading made: the text it read and its elements, in large blocks
+// released together when the last node that still needs them is gone.
+class ReadTree {
+ public:
+  ReadTree() = default;
+  ReadTree(const ReadTree&) = delete;
+  ReadTree& operator=(const ReadTree&) = delete;
+  ~ReadTree() {
+    for (const auto& [b, size] : blocks_) BlockPool::give(b, size);
+  }
+
+  // A buffer for the text to read, owned by the tree.
+  char* textBuffer(size_t bytes) { return newBlock(bytes); }
+  // The buffer moved to a larger one, keeping its first `used` bytes.
+  char* growTextBuffer(char* buffer, size_t used, size_t bytes) {
+    char* grown = newBlock(bytes);
+    std::memcpy(grown, buffer, used);
+    const auto old = std::find_if(blocks_.begin(), blocks_.end(), [&](const auto& b) { return b.first == buffer; });
+    BlockPool::give(old->first, old->second);
+    blocks_.erase(old);
+    return grown;
+  }
+  // Sizes the blocks for the elements of a text of that length.
+  void expectText(size_t bytes) {
+    nextBlock_ = std::clamp(std::bit_ceil(2 * bytes + 1), kSmallestBlock, kLargestBlock);
+  }
+
+  void* allocate(size_t bytes) {
+    bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
+    if (static_cast<size_t>(end_ - cur_) < bytes) {
+      // Large pieces get a block of their own; the current one stays open.
+      if (bytes > nextBlock_ / 4) return newBlock(bytes);
+      cur_ = newBlock(nextBlock_);
+      end_ = cur_ + nextBlock_;
+      nextBlock_ = std::min(nextBlock_ * 2, kLargestBlock);
+    }
+    void* p = cur_;
+    cur_ += bytes;
+    return p;
+  }
+  template <class T>
+  T* make() {
+    static_assert(alignof(T) <= kAlign && std::is_trivially_destructible_v<T>);
+    return new (allocate(sizeof(T))) T();
+  }
+
+ private:
+  static constexpr size_t kAlign = alignof(std::max_align_t);
+  static constexpr size_t kSmallestBlock = 256;
+  static constexpr size_t kLargestBlock = size_t{1} << 20;
+
+  char* newBlock(size_t bytes) {
+    const size_t size = BlockPool::blockSize(bytes);
+    if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 8);
+    char* b = BlockPool::take(size);
+    blocks_.emplace_back(b, size);
+    return b;
+  }
+
+  std::vector<std::pair<char*, size_t>> blocks_;
+  char* cur_ = nullptr;
+  char* end_ = nullptr;
+  size_t nextBlock_ = BlockPool::kSmallestPooled;
+};
+
+}  // namespace detail
+
+using detail::ReadAttr;
+using detail::ReadElement;
+using detail::ReadTree;
+
+DomNodeRef cvDomNode::fromElement(const ReadElement& e, const std::shared_ptr<const ReadTree>& tree,
+                                  const std::weak_ptr<cvDomNode>& parent) {
+  auto node = std::make_shared<cvDomNode>(std::string(e.name));
+  if (e.attrCount) {
+    node->attrs_.reserve(e.attrCount);
+    for (size_t i = 0; i < e.attrCount; ++i)
+      node->attrs_.set(std::string(e.attrs[i].name), decodedValue(e.attrs[i].value));
+  }
+  node->text_.assign(e.text, e.textSize);
+  node->parent_ = parent;
+  if (e.firstChild) {
+    node->pending_ = &e;
+    node->pendingTree_ = tree;
+  }
+  return node;
+}
+
+void cvDomNode::expandChildren() const {
+  const std::weak_ptr<cvDomNode> self =
+      std::static_pointer_cast<cvDomNode>(const_cast<cvDomNode*>(this)->weak_from_this().lock());
+  ChildList made;
+  made.reserve(pending_->childCount);
+  for (const ReadElement* c = pending_->firstChild; c; c = c->next) made.push_back(fromElement(*c, pendingTree_, self));
+  children_ = std::move(made);
+  pending_ = nullptr;
+  pendingTree_.reset();
+}
+
+void cvDomNode::removeAllNode() {
+  children_ = ChildList();
+  pending_ = nullptr;
+  pendingTree_.reset();
+}
+
 namespace {
 
-// Appends a parsed child; room for a few is made at once, since most
-// elements with children have several.
-inline void addChild(cvDomNode& parent, DomNodeRef child) {
-  ChildList& kids = parent.children();
-  if (kids.capacity() == 0) kids.reserve(4);
-  kids.push_back(std::move(child));
+// Appends to an element's text, moving it into a buffer of its own first
+// when it is still a piece of the text read. (That text belongs to the
+// reading, which decodes entities in such pieces in place.)
+void appendText(ReadTree& tree, ReadElement& e, std::string_view more) {
+  if (more.empty()) return;
+  if (e.textSize == 0 && e.textCapacity == 0) {
+    // The piece itself, until something is added to it.
+    e.text = const_cast<char*>(more.data());
+    e.textSize = more.size();
+    return;
+  }
+  if (e.textSize + more.size() > e.textCapacity) {
+    const size_t capacity = std::max<size_t>(2 * (e.textSize + more.size()), 32);
+    char* grown = static_cast<char*>(tree.allocate(capacity));
+    std::memcpy(grown, e.text, e.textSize);
+    e.text = grown;
+    e.textCapacity = capacity;
+  }
+  std::memcpy(e.text + e.textSize, more.data(), more.size());
+  e.textSize += more.size();
 }
 
 }  // namespace
 
 void cvDomDoc::parseText(cvDomNode& start, std::string_view text) {
+  const auto tree = std::make_shared<ReadTree>();
+  char* copy = tree->textBuffer(text.size() + 1);
+  std::memcpy(copy, text.data(), text.size());
+  parseInto(start, tree, std::string_view(copy, text.size()));
+}
+
+// The elements read are kept as plain records in the reading's blocks; the
+// nodes of the caller's tree (start, and its ancestors when an end tag
+// leaves it) get theirs as nodes at the end, which make their own children
+// on first use.
+void cvDomDoc::parseInto(cvDomNode& start, const std::shared_ptr<ReadTree>& tree, std::string_view text) {
+  tree->expectText(text.size());
   struct Frame {
-    cvDomNode* node;
+    cvDomNode* node;          // a node of the caller's tree, or null
     DomNodeRef hold;          // keeps a node reached through Parent alive
-    std::weak_ptr<cvDomNode> self;
+    ReadElement* element;     // else an element of this reading
+    ReadElement* lastChild;
     size_t dirty;             // first place where an entity may start
+    std::string_view name() const { return node ? std::string_view(node->tagName()) : element->name; }
   };
-  auto frameFor = [](DomNodeRef n) {
-    const size_t amp = n->text().find('&');
-    cvDomNode* raw = n.get();
-    std::weak_ptr<cvDomNode> w = n;
-    return Frame{raw, std::move(n), std::move(w), amp};
+  // Elements read as children of the caller's nodes, in order.
+  struct Adoption {
+    cvDomNode* parent;
+    DomNodeRef hold;
+    const ReadElement* element;
   };
   std::vector<Frame> stack;
-  {
-    auto self = std::static_pointer_cast<cvDomNode>(start.weak_from_this().lock());
-    stack.push_back(Frame{&start, nullptr, self, start.text().find('&')});
-  }
+  std::vector<Adoption> adoptions;
+  std::vector<ReadAttr> attrScratch;
+  stack.push_back(Frame{&start, nullptr, nullptr, nullptr, start.text().find('&')});
+
   auto current = [&]() -> Frame& {
     if (stack.empty()) throw runtimeError(kObjectNotSet, kComponent);
     return stack.back();
   };
-  auto appendBefore = [](Frame& f, std::string_view before) {
+  // Text before a tag; an entity may span the old end and the new piece.
+  auto appendBefore = [&](Frame& f, std::string_view before) {
     if (before.empty()) return;
-    std::string& t = f.node->textRef();
-    const size_t oldLen = t.size();
-    t.append(before);
+    size_t oldLen;
+    std::string_view now;
+    if (f.node) {
+      std::string& t = f.node->textRef();
+      oldLen = t.size();
+      t.append(before);
+      now = t;
+    } else {
+      oldLen = f.element->textSize;
+      appendText(*tree, *f.element, before);
+      now = std::string_view(f.element->text, f.element->textSize);
+    }
     if (f.dirty == std::string::npos) {
       const size_t from = oldLen >= 5 ? oldLen - 5 : 0;
-      const size_t amp = t.find('&', from);
+      const size_t amp = findIn(now, '&', from);
       if (amp != std::string::npos) f.dirty = amp;
     }
   };
-
-  size_t pos = 0;
-  const size_t n = text.size();
-  while (pos < n) {
-    size_t lt, gt;
-    if (!findTag(text, pos, lt, gt)) {
-      Frame& f = current();
-      std::string& t = f.node->textRef();
-      if (!t.empty()) t.append("\r\n");
-      t.append(text.substr(pos));
-      return;
+  auto decodeText = [&](Frame& f) {
+    if (f.dirty == std::string::npos) return;
+    if (f.node)
+      f.dirty = decodeInPlace(f.node->textRef(), f.dirty);
+    else
+      f.dirty = decodeInPlace(f.element->text, f.element->textSize, f.dirty);
+  };
+  auto element = [&](Frame& f, const TagScan& tag) {
+    ReadElement* e = tree->make<ReadElement>();
+    e->name = tag.name;
+    if (!tag.attrText.empty()) {
+      attrScratch.clear();
+      parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
+        attrScratch.push_back(ReadAttr{name, value});
+      });
+      auto* attrs = static_cast<ReadAttr*>(tree->allocate(sizeof(ReadAttr) * attrScratch.size()));
+      std::uninitialized_copy(attrScratch.begin(), attrScratch.end(), attrs);
+      e->attrs = attrs;
+      e->attrCount = attrScratch.size();
     }
-    const std::string_view before = text.substr(pos, lt - pos);
-    const TagScan tag = parseTag(text.substr(lt, gt - lt + 1));
-    pos = gt + 1;
-    switch (tag.type) {
-      case clsTagString::kStart: {
+    if (f.node) {
+      adoptions.push_back(Adoption{f.node, f.hold, e});
+    } else {
+      (f.lastChild ? f.lastChild->next : f.element->firstChild) = e;
+      f.lastChild = e;
+      ++f.element->childCount;
+    }
+    return e;
+  };
+  // Gives the caller's nodes their children read so far.
+  auto adopt = [&]() {
+    for (const Adoption& a : adoptions) {
+      const std::weak_ptr<cvDomNode> parent =
+          std::static_pointer_cast<cvDomNode>(a.parent->weak_from_this().lock());
+      DomNodeRef child = cvDomNode::fromElement(*a.element, tree, parent);
+      a.parent->children().push_back(std::move(child));
+    }
+    adoptions.clear();
+  };
+
+  try {
+    size_t pos = 0;
+    const size_t n = text.size();
+    while (pos < n) {
+      size_t lt, gt;
+      if (!findTag(text, pos, lt, gt)) {
         Frame& f = current();
-        appendBefore(f, before);
-        auto child = std::make_shared<cvDomNode>(std::string(tag.name));
-        parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
-          child->loadAttr(std::string(name), decodedValue(value));
-        });
-        child->parent_ = f.self;
-        addChild(*f.node, child);
-        stack.push_back(Frame{child.get(), nullptr, child, std::string::npos});
-        break;
-      }
-      case clsTagString::kEnd: {
-        Frame& f = current();
-        appendBefore(f, before);
-        if (f.dirty != std::string::npos)
-          f.dirty = decodeInPlace(f.node->textRef(), f.dirty);
-        if (tag.name == f.node->tagName()) {
-          if (stack.size() > 1) {
-            stack.pop_back();
-          } else {
-            DomNodeRef p = f.node->parent();
-            stack.pop_back();
-            if (p) stack.push_back(frameFor(std::move(p)));
-          }
+        const bool hadText = f.node ? !f.node->text().empty() : f.element->textSize > 0;
+        if (f.node) {
+          if (hadText) f.node->textRef().append("\r\n");
+          f.node->textRef().append(text.substr(pos));
+        } else {
+          if (hadText) appendText(*tree, *f.element, "\r\n");
+          appendText(*tree, *f.element, text.substr(pos));
         }
         break;
       }
-      case clsTagString::kEmpty: {
-        Frame& f = current();
-        auto child = std::make_shared<cvDomNode>(std::string(tag.name));
-        parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
-          child->loadAttr(std::string(name), decodedValue(value));
-        });
-        child->parent_ = f.self;
-        addChild(*f.node, std::move(child));
-        break;
+      const std::string_view before = text.substr(pos, lt - pos);
+      const TagScan tag = parseTag(text.substr(lt, gt - lt + 1));
+      pos = gt + 1;
+      switch (tag.type) {
+        case clsTagString::kStart: {
+          Frame& f = current();
+          appendBefore(f, before);
+          ReadElement* e = element(f, tag);
+          stack.push_back(Frame{nullptr, nullptr, e, nullptr, std::string::npos});
+          break;
+        }
+        case clsTagString::kEnd: {
+          Frame& f = current();
+          appendBefore(f, before);
+          decodeText(f);
+          if (tag.name == f.name()) {
+            if (stack.size() > 1) {
+              stack.pop_back();
+            } else {
+              // Past the outermost node: on with its parent, if any.
+              DomNodeRef p = f.node ? f.node->parent() : nullptr;
+              stack.pop_back();
+              if (p) {
+                const size_t amp = p->text().find('&');
+                cvDomNode* raw = p.get();
+                stack.push_back(Frame{raw, std::move(p), nullptr, nullptr, amp});
+              }
+            }
+          }
+          break;
+        }
+        case clsTagString::kEmpty:
+          element(current(), tag);
+          break;
+        case clsTagString::kDeclaration:
+          parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
+            declaration_.set(asciiLower(name), std::string(value));
+          });
+          break;
       }
-      case clsTagString::kDeclaration:
-        parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
-          declaration_.set(asciiLower(name), std::string(value));
-        });
-        break;
     }
+  } catch (...) {
+    adopt();
+    throw;
   }
+  adopt();
 }
 
 DomNodeRef textToNode(std::string_view text) {
@@ -677,55 +1035,103 @@ DomNodeRef textToNode(std::string_view text) {
 
 namespace {
 
+void appendAttr(std::string& out, std::string_view name, std::string_view value) {
+  out.push_back(' ');
+  out.append(name);
+  out.append("=\"");
+  appendEncoded(out, value);
+  out.push_back('"');
+}
+
 void openTag(std::string& out, const cvDomNode& n) {
   out.push_back('<');
   out.append(n.tagName());
-  for (const auto& [name, value] : n.attrTable()) {
-    out.push_back(' ');
-    out.append(name);
-    out.append("=\"");
-    appendEncoded(out, value);
-    out.push_back('"');
-  }
+  for (const auto& [name, value] : n.attrTable()) appendAttr(out, name, value);
 }
 
-void writeNode(std::string& out, const cvDomNode& root) {
-  struct Frame {
-    const cvDomNode* node;
-    size_t next;
-  };
-  std::vector<Frame> stack;
-  auto open = [&](const cvDomNode& n) {
-    openTag(out, n);
-    if (n.text().empty() && n.children().empty()) {
-      out.append("/>");
-      return;
-    }
-    out.push_back('>');
-    appendEncoded(out, n.text());
-    stack.push_back(Frame{&n, 0});
-  };
-  open(root);
-  while (!stack.empty()) {
-    Frame& f = stack.back();
-    const ChildList& kids = f.node->children();
-    if (f.next < kids.size()) {
-      const cvDomNode* child = kids[f.next++].get();
-      if (child) open(*child);
+// The start tag of an element as read, with the attributes a node made from
+// it would have: the first place of each name, with the last value given.
+void openTag(std::string& out, const ReadElement& e) {
+  out.push_back('<');
+  out.append(e.name);
+  const auto attrs = std::span(e.attrs, e.attrCount);
+  if (attrs.size() > 12) {
+    // Many attributes: the table itself rather than pairwise comparisons.
+    AttrTable table;
+    table.reserve(attrs.size());
+    for (const ReadAttr& a : attrs) table.set(std::string(a.name), std::string(a.value));
+    for (const auto& [name, value] : table) appendAttr(out, name, decodedValue(value));
+    return;
+  }
+  for (size_t i = 0; i < attrs.size(); ++i) {
+    const std::string_view name = attrs[i].name;
+    if (std::any_of(attrs.begin(), attrs.begin() + i, [&](const ReadAttr& a) { return a.name == name; }))
       continue;
-    }
-    out.append("</");
-    out.append(f.node->tagName());
-    out.push_back('>');
-    stack.pop_back();
+    std::string_view value = attrs[i].value;
+    for (size_t j = i + 1; j < attrs.size(); ++j)
+      if (attrs[j].name == name) value = attrs[j].value;
+    if (value.find('&') == std::string_view::npos)
+      appendAttr(out, name, value);
+    else
+      appendAttr(out, name, decodeEntities(value));
   }
 }
 
 }  // namespace
 
+// Children not made into nodes yet are written from what was read.
+void cvDomNode::writeTo(std::string& out, const cvDomNode& root) {
+  struct Frame {
+    const cvDomNode* node;       // a node, or null for an element read
+    const ReadElement* element;  // else the element read
+    size_t next;                 // the node's next child, or
+    const ReadElement* read;     // the next child still as read
+  };
+  std::vector<Frame> stack;
+  auto openNode = [&](const cvDomNode& n) {
+    openTag(out, n);
+    if (n.text_.empty() && n.children_.empty() && !n.pending_) {
+      out.append("/>");
+      return;
+    }
+    out.push_back('>');
+    appendEncoded(out, n.text_);
+    stack.push_back(Frame{&n, nullptr, 0, n.pending_ ? n.pending_->firstChild : nullptr});
+  };
+  auto openRead = [&](const ReadElement& e) {
+    openTag(out, e);
+    if (e.textSize == 0 && !e.firstChild) {
+      out.append("/>");
+      return;
+    }
+    out.push_back('>');
+    appendEncoded(out, std::string_view(e.text, e.textSize));
+    stack.push_back(Frame{nullptr, &e, 0, e.firstChild});
+  };
+  openNode(root);
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    if (f.read) {
+      const ReadElement* child = f.read;
+      f.read = child->next;
+      openRead(*child);
+      continue;
+    }
+    if (f.node && f.next < f.node->children_.size()) {
+      const cvDomNode* child = f.node->children_[f.next++].get();
+      if (child) openNode(*child);
+      continue;
+    }
+    out.append("</");
+    out.append(f.node ? std::string_view(f.node->tagName_) : f.element->name);
+    out.push_back('>');
+    stack.pop_back();
+  }
+}
+
 std::string nodeToText(const cvDomNode& node) {
   std::string out;
-  writeNode(out, node);
+  cvDomNode::writeTo(out, node);
   return out;
 }
 
@@ -759,7 +1165,7 @@ std::string cvDomDoc::documentText() const {
     out.push_back('"');
   }
   out.append("?>");
-  if (root_) writeNode(out, *root_);
+  if (root_) cvDomNode::writeTo(out, *root_);
   return out;
 }
 
@@ -769,8 +1175,11 @@ void cvDomDoc::readDoc(std::string_view path) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::path(filePath_), ec))
       throw AutomationError(19999, "ReadDoc", filePath_ + "is not exist.");
-    // The file's bytes, then its text as UTF-8 (3 bytes per unit at most).
-    std::unique_ptr<char[]> text;
+    // The text as UTF-8, converted as the file is read in pieces. The buffer
+    // starts at one byte a unit (ASCII) and grows when a piece might not fit
+    // (3 bytes a unit at most).
+    const auto tree = std::make_shared<ReadTree>();
+    char* text = nullptr;
     size_t textLength = 0;
     {
       std::ifstream in(fs::path(filePath_), std::ios::binary);
@@ -780,16 +1189,39 @@ void cvDomDoc::readDoc(std::string_view path) {
       in.seekg(0, std::ios::beg);
       if (size < 0) throw AutomationError(19999, "ReadDoc", "Path/File access error");
       if (size < 3) throw AutomationError(19999, "ReadDoc", "Input past end of file");
-      std::unique_ptr<char[]> bytes(new char[static_cast<size_t>(size)]);
-      if (!in.read(bytes.get(), size)) throw AutomationError(19999, "ReadDoc", "Path/File access error");
-      header_ = {static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1])};
+      char header[2];
+      if (!in.read(header, 2)) throw AutomationError(19999, "ReadDoc", "Path/File access error");
+      header_ = {static_cast<unsigned char>(header[0]), static_cast<unsigned char>(header[1])};
       const size_t units = static_cast<size_t>(size - 2) / 2;
-      text.reset(new char[units * 3 + 1]);
-      textLength = convertUtf16le(reinterpret_cast<const unsigned char*>(bytes.get()) + 2, units, text.get());
+      constexpr size_t kPiece = size_t{1} << 16;  // bytes, even
+      size_t capacity = units + 3 * (kPiece / 2) + 1;
+      text = tree->textBuffer(capacity);
+      std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
+      size_t carried = 0;  // bytes of a high surrogate kept for the next piece
+      for (size_t left = units * 2; left > 0;) {
+        const size_t want = std::min(kPiece - carried, left);
+        if (!in.read(reinterpret_cast<char*>(piece.get()) + carried, static_cast<std::streamsize>(want)))
+          throw AutomationError(19999, "ReadDoc", "Path/File access error");
+        left -= want;
+        size_t count = (carried + want) / 2;
+        carried = 0;
+        // A pair split between two pieces is converted with the next one.
+        const unsigned lastHighByte = piece[2 * count - 1];  // of the last unit
+        if (left > 0 && lastHighByte >= 0xD8 && lastHighByte <= 0xDB) {
+          --count;
+          carried = 2;
+        }
+        if (capacity - textLength < 3 * count + 1) {
+          const size_t grown = std::max(capacity + capacity / 2, textLength + 3 * count + 1);
+          text = tree->growTextBuffer(text, textLength, grown);
+          capacity = grown;
+        }
+        textLength += convertUtf16le(piece.get(), count, text + textLength);
+        if (carried) std::memcpy(piece.get(), piece.get() + 2 * count, 2);
+      }
     }
     auto container = cvDomNode::create();
-    parseText(*container, std::string_view(text.get(), textLength));
-    text.reset();
+    parseInto(*container, tree, std::string_view(text, textLength));
     if (container->children().size() != 1)
       throw AutomationError(19999, "ReadDoc", "Wrong format of file " + filePath_);
     root_ = container->children().front();

@@ -8,6 +8,11 @@
 // Lenient mode (DebugFlag false, the default) creates a missing child or
 // attribute on access; strict mode raises 10002 / 10006 instead. The flag is
 // one value per thread for the whole library.
+//
+// A document read from a file or a text keeps what it read in a compact form
+// and makes a node's children into nodes when they are first asked for (even
+// through a const accessor), so a tree is used by one thread at a time. Until
+// then the children hold the memory of that whole reading.
 #pragma once
 
 #include <array>
@@ -25,6 +30,10 @@ namespace quill {
 
 class cvDomNode;
 class cvDomDoc;
+namespace detail {
+class ReadTree;
+struct ReadElement;
+}  // namespace detail
 using DomNodeRef = std::shared_ptr<cvDomNode>;
 using AttrTable = OrderedMap<std::string, std::string>;
 using ChildList = std::vector<DomNodeRef>;
@@ -67,7 +76,10 @@ class cvDomNode : public Dispatch {
   std::string& textRef() noexcept { return text_; }
 
   // Children. Positions are 1-based.
-  int32_t length() const noexcept { return static_cast<int32_t>(children_.size()); }
+  int32_t length() const {
+    ensureChildren();
+    return static_cast<int32_t>(children_.size());
+  }
   // Child at a position: 10005 beyond the list or below 0, 9 for position 0.
   DomNodeRef nodeAt(int64_t position) const;
   // Child by tag name or backslash path; created on the way in lenient mode,
@@ -83,7 +95,7 @@ class cvDomNode : public Dispatch {
   DomNodeRef removeNodeAt(int64_t position);
   DomNodeRef removeNode(const DomNodeRef& child);  // nullptr when not a child
   DomNodeRef removeNodeVar(const Variant& index);
-  void removeAllNode() { children_ = ChildList(); }
+  void removeAllNode();
   // Sets newNode's Parent to this node and appends it.
   void appendNode(DomNodeRef newNode);
 
@@ -98,8 +110,14 @@ class cvDomNode : public Dispatch {
   Variant dataVariant;
 
   // The objects themselves, for the reader and writer.
-  ChildList& children() noexcept { return children_; }
-  const ChildList& children() const noexcept { return children_; }
+  ChildList& children() {
+    ensureChildren();
+    return children_;
+  }
+  const ChildList& children() const {
+    ensureChildren();
+    return children_;
+  }
   AttrTable& attrTable() noexcept { return attrs_; }
   const AttrTable& attrTable() const noexcept { return attrs_; }
 
@@ -109,7 +127,21 @@ class cvDomNode : public Dispatch {
   const ClassInfo& classInfo() const override;
 
  private:
-  friend class cvDomDoc;  // the reader links parsed children directly
+  friend class cvDomDoc;  // the reader makes nodes from what it read
+  friend std::string nodeToText(const cvDomNode& node);
+
+  // Writes the element with its attributes, text and descendants.
+  static void writeTo(std::string& out, const cvDomNode& root);
+
+  // A node made by reading a document gets its children as nodes on first
+  // use; until then they are kept as the elements that were read.
+  void ensureChildren() const {
+    if (pending_) expandChildren();
+  }
+  void expandChildren() const;
+  static DomNodeRef fromElement(const detail::ReadElement& element,
+                                const std::shared_ptr<const detail::ReadTree>& tree,
+                                const std::weak_ptr<cvDomNode>& parent);
 
   DomNodeRef childNamed(std::string_view name) const;
   // Raises when newNode is unset or would become its own descendant.
@@ -118,8 +150,12 @@ class cvDomNode : public Dispatch {
   std::string tagName_;
   std::string text_;
   AttrTable attrs_;
-  ChildList children_;
+  mutable ChildList children_;
   std::weak_ptr<cvDomNode> parent_;
+  // The element whose children are still to be made into nodes, and the
+  // reading it belongs to (kept alive until then).
+  mutable const detail::ReadElement* pending_ = nullptr;
+  mutable std::shared_ptr<const detail::ReadTree> pendingTree_;
 };
 
 class cvDomDoc : public Dispatch {
@@ -164,6 +200,9 @@ class cvDomDoc : public Dispatch {
   const ClassInfo& classInfo() const override;
 
  private:
+  // parseText on text held by tree, which the reading keeps (and changes).
+  void parseInto(cvDomNode& node, const std::shared_ptr<detail::ReadTree>& tree, std::string_view text);
+
   std::string filePath_;
   DomNodeRef root_;
   AttrTable declaration_;

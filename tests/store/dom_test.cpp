@@ -232,4 +232,78 @@ TEST_F(DomTest, TextAsUtf16IsKeptExactlyIncludingLoneSurrogates) {
   EXPECT_EQ(storetest::readBytes(path), "\xFF\xFE" + decl + bytes.substr(2));
 }
 
+TEST_F(DomTest, NodesReadFromAFileWorkLikeNodesBuiltInMemory) {
+  const int64_t before = cvDomNode::liveCount();
+  const std::string text = R"(<r><a k="1"><b/><c>t &amp; u</c></a><d/></r>)";
+  {
+    // A node kept after its document is gone still has its children.
+    DomNodeRef a = read(text)->root()->nodeAt(1);
+    ASSERT_EQ(a->length(), 2);
+    EXPECT_EQ(a->nodeAt(2)->parent(), a);
+    EXPECT_EQ(a->node("c")->getText(), "t & u");
+    EXPECT_EQ(a->value(), R"(<a k="1"><b/><c>t &amp; u</c></a>)");
+  }
+  {
+    auto doc = read(text);
+    DomNodeRef r = doc->root();
+    r->node("a")->appendNode(cvDomNode::create("z"));  // after the children read
+    r->setNode(Variant("d"), cvDomNode::create("x"));
+    EXPECT_EQ(r->value(), R"(<r><a k="1"><b/><c>t &amp; u</c><z/></a><x/></r>)");
+    r->node("a")->removeAllNode();
+    EXPECT_EQ(r->value(), R"(<r><a k="1"/><x/></r>)");
+  }
+  {
+    auto doc = read(text);
+    DomNodeRef a = doc->root()->nodeAt(1);
+    EXPECT_EQ(doc->root()->node("a\\c")->getText(), "t & u");
+    expectError([&] { a->node("b")->appendNode(doc->root()); }, kInvalidCall);
+    a->setValue(doc->root()->value());  // a copy of the whole document in place of a
+    EXPECT_EQ(a->nodeAt(1)->parent(), a);
+    EXPECT_EQ(nodeToText(*doc->root()), R"(<r><r><a k="1"><b/><c>t &amp; u</c></a><d/></r><d/></r>)");
+  }
+  EXPECT_EQ(cvDomNode::liveCount(), before);
+}
+
+TEST_F(DomTest, RepeatedAttributesKeepTheirFirstPlaceAndLastValue) {
+  // Written straight from what was read, and from the nodes made from it.
+  std::string many = "<m";
+  for (int i = 0; i < 15; ++i) many += " a" + std::to_string(i % 7) + "=\"" + std::to_string(i) + "&amp;\"";
+  many += "/>";
+  std::string manyWritten = "<m";
+  for (int i : {14, 8, 9, 10, 11, 12, 13}) manyWritten += " a" + std::to_string(i % 7) + "=\"" + std::to_string(i) + "&amp;\"";
+  manyWritten += "/>";
+  const std::string text = R"(<r><a k="1" j="&lt;" k="3&amp;"><b j=2 j=3/></a>)" + many + "</r>";
+  const std::string written = R"(<r><a k="3&amp;" j="&lt;"><b j="3"/></a>)" + manyWritten + "</r>";
+  auto doc = read(text);
+  EXPECT_EQ(nodeToText(*doc->root()), written);
+  EXPECT_EQ(doc->root()->node("a")->getAttr("k"), "3&");
+  EXPECT_EQ(nodeToText(*doc->root()), written);
+  EXPECT_EQ(doc->root()->nodeAt(2)->attrs().size(), 7u);
+}
+
+TEST_F(DomTest, LongTextsReadExactlyAcrossTheReadersPieces) {
+  // Units 32767/32768 and 65535/65536 of the text lie on either side of a
+  // boundary between the pieces the file is read in; the text is mostly
+  // three UTF-8 bytes a unit at first, then mostly ASCII.
+  std::u16string units = u"<a>";
+  while (units.size() < 100000) units.push_back(units.size() % 4 ? u'\u65E5' : u'x');
+  while (units.size() < 140000) units.push_back(units.size() % 37 == 0 ? u'\u00E9' : u'x');
+  units[32767] = 0xD83D;  // a pair split between two pieces
+  units[32768] = 0xDE00;
+  units[65535] = 0xD800;  // a lone high surrogate at the end of a piece
+  units += u"</a>";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t u : units) {
+    bytes.push_back(static_cast<char>(u & 0xFF));
+    bytes.push_back(static_cast<char>(u >> 8));
+  }
+  storetest::writeBytes(path, bytes);
+  auto doc = cvDomDoc::create();
+  doc->readDoc(path);
+  EXPECT_EQ(doc->root()->text(), utf16leBytesToUtf8(bytes.substr(2 + 6, 2 * (units.size() - 7))));
+  doc->saveDoc();
+  const std::string decl = storetest::tagFile(R"(<?xml version="1.0"?>)", "");
+  EXPECT_EQ(storetest::readBytes(path), "\xFF\xFE" + decl + bytes.substr(2));
+}
+
 }  // namespace
