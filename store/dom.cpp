@@ -1235,6 +1235,22 @@ void cvDomDoc::readDoc(std::string_view path) {
 
 namespace {
 
+// Writes UTF-8 text as UTF-16LE in pieces, so that a large document needs no
+// second whole copy in memory.
+bool writeUtf16le(FILE* f, std::string_view text) {
+  constexpr size_t kPiece = 1 << 16;
+  while (!text.empty()) {
+    size_t n = std::min(kPiece, text.size());
+    // End the piece on a character boundary (continuation bytes are 10xxxxxx).
+    while (n < text.size() && n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    if (n == 0) n = std::min(kPiece, text.size());
+    const std::string units = utf8ToUtf16leBytes(text.substr(0, n));
+    if (std::fwrite(units.data(), 1, units.size(), f) != units.size()) return false;
+    text.remove_prefix(n);
+  }
+  return true;
+}
+
 [[noreturn]] void saveFailure(int err) {
   int32_t number;
   const char* text;
@@ -1263,9 +1279,9 @@ void cvDomDoc::saveDoc(std::string_view path) {
   if (!root_)
     throw AutomationError(10000 + kObjectNotSet, "clxDom->SaveDoc", runtimeErrorText(kObjectNotSet));
   if (filePath_.empty()) saveFailure(EACCES);
-  std::string bytes;  // the text as UTF-16LE, after the header bytes
+  std::string text;
   try {
-    bytes = utf8ToUtf16leBytes(documentText());
+    text = documentText();
   } catch (const std::bad_alloc&) {
     throw AutomationError(10007, "clxDom->SaveDoc", "Out of memory");
   }
@@ -1292,8 +1308,7 @@ void cvDomDoc::saveDoc(std::string_view path) {
   if (!f) saveFailure(EEXIST);
   int err = 0;
   const char header[2] = {static_cast<char>(header_[0]), static_cast<char>(header_[1])};
-  if (std::fwrite(header, 1, 2, f) != 2 || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
-    err = errno ? errno : EIO;
+  if (std::fwrite(header, 1, 2, f) != 2 || !writeUtf16le(f, text)) err = errno ? errno : EIO;
   if (!err && std::fflush(f) != 0) err = errno ? errno : EIO;
 #if QUILL_HAVE_FSYNC
   if (!err && ::fsync(::fileno(f)) != 0 && errno != EINVAL) err = errno;
