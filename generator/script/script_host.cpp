@@ -99,6 +99,14 @@ int openHost(lua_State* L) {
   clearField(L, "os", "exit");
   clearField(L, "io", "popen");
   clearField(L, "package", "loadlib");
+  // The debug library can attach the object metatable to foreign userdata
+  // and so crash the program; scripts have no use for it.
+  lua_pushnil(L);
+  lua_setglobal(L, "debug");
+  lua_getfield(L, LUA_REGISTRYINDEX, LUA_LOADED_TABLE);
+  lua_pushnil(L);
+  lua_setfield(L, -2, "debug");
+  lua_pop(L, 1);
 
   lua_getglobal(L, "package");
   const int package = lua_gettop(L);
