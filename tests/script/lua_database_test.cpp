@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -17,7 +18,8 @@ namespace {
 class DatabaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::path(testing::TempDir()) / "quill_script_db";
+    // One folder per test process: ctest runs tests side by side.
+    dir = fs::path(testing::TempDir()) / ("quill_script_db-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     path = (dir / "Data.mdb").string();

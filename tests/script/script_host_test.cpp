@@ -1,6 +1,7 @@
 #include "generator/script/script_host.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -197,7 +198,8 @@ TEST_F(ScriptHostTest, ScriptsCannotStartProcessesExitOrLoadNativeCode) {
 
 TEST_F(ScriptHostTest, RequireFindsModulesInTheModuleFolder) {
   namespace fs = std::filesystem;
-  const fs::path folder = fs::path(testing::TempDir()) / "quill script;mods?";
+  const fs::path folder =
+      fs::path(testing::TempDir()) / ("quill script;mods?" + std::to_string(::getpid()));
   fs::create_directories(folder / "lib");
   {
     std::ofstream(folder / "lib" / "helper.lua") << "return { twice = function(x) return 2 * x end }";

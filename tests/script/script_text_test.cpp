@@ -1,6 +1,7 @@
 #include "generator/script/script_text.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -25,7 +26,7 @@ TEST(ScriptText, DecodesUtf16leAndUtf8WithItsMark) {
 
 TEST(ScriptText, ReadsScriptFilesAndRefusesEmptyOrMissingOnes) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::path(testing::TempDir()) / "quill_script_text";
+  const fs::path dir = fs::path(testing::TempDir()) / ("quill_script_text-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   std::ofstream(dir / "s.lua", std::ios::binary) << std::string("x\0=\0001\0", 6);
   std::ofstream(dir / "empty.lua", std::ios::binary);
