@@ -1,8 +1,6 @@
 #include "generator/run/generation_run.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "common/automation_error.h"
 #include "common/variant.h"
@@ -13,13 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace quill {
-
-bool readScriptFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(fs::path(path), std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad() && !bytes.empty();
-}
 
 // An error an object raised inside a script says where the script was and
 // which object raised it; the host's own errors name file and line already.
@@ -66,6 +57,7 @@ std::string GenerationRun::runEntries() {
     std::string result;
     if (!runEntry(host, context_.scriptsNode->nodeAt(i), i, total, result)) return result;
   }
+  host.close();  // the scripts' database handles go with it
   std::error_code ignored;
   fs::remove(fs::path(context_.projectFolder + "Data.mdb"), ignored);
   return {};
@@ -79,14 +71,14 @@ bool GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
 
   const std::string scriptName = entry->getAttr("ScriptCode", "");
   const std::string path = context_.projectFolder + "Script/" + scriptName;
-  std::string bytes;
-  if (!readScriptFile(path, bytes)) {
+  const std::optional<std::string> text = script::readScriptFile(fs::path(path));
+  if (!text) {
     // The run ends without a result here; the display still says why.
     display_.notice("cannot read the script file \"" + path + "\"; the run stops here");
     return false;
   }
   host.reset();
-  host.addCode(script::decodeScriptBytes(bytes), scriptName);
+  host.addCode(*text, scriptName);
 
   display_.entryStarted(entry->getAttr("Name", "") + messageNode_->getAttr("Outputing", ""), position,
                         total);

@@ -49,9 +49,6 @@ class GenerationRun {
   DomNodeRef messageNode_;  // frmStatus / Message
 };
 
-// Reads a script file whole. false on any error, an empty file included.
-bool readScriptFile(const std::string& path, std::string& bytes);
-
 enum class RunOutcome { Succeeded, Failed, Cancelled };
 
 // Frames a run: creates the Output folder when missing, loads the status

@@ -31,10 +31,11 @@ ObjectBox* toBox(lua_State* L, int index) {
   return static_cast<ObjectBox*>(luaL_testudata(L, index, kObjectMeta));
 }
 
-Dispatch& checkObject(lua_State* L, int index) {
+// The object at index, held for the length of a call.
+ObjectRef checkObject(lua_State* L, int index) {
   ObjectBox* box = toBox(L, index);
   if (!box || !box->ref) throw runtimeError(kObjectNotSet);
-  return *box->ref;
+  return box->ref;
 }
 
 bool sameObject(lua_State* L, int a, int b) {
@@ -102,7 +103,8 @@ Variant toVariantAt(lua_State* L, int index, int depth) {
 // Upvalues: 1 the object's userdata, 2 the member (light userdata).
 int callMember(lua_State* L) {
   return guarded(L, [L] {
-    Dispatch& self = checkObject(L, lua_upvalueindex(1));
+    const ObjectRef object = checkObject(L, lua_upvalueindex(1));
+    Dispatch& self = *object;
     const auto* member = static_cast<const MemberInfo*>(lua_touserdata(L, lua_upvalueindex(2)));
     if (!member->get) throw runtimeError(kNoSuchMember, memberSource(self, member->name));
     const int top = lua_gettop(L);
@@ -121,7 +123,8 @@ int callMember(lua_State* L) {
 
 int objectIndex(lua_State* L) {
   return guarded(L, [L] {
-    Dispatch& self = checkObject(L, 1);
+    const ObjectRef object = checkObject(L, 1);
+    Dispatch& self = *object;
     size_t len = 0;
     const char* name = lua_tolstring(L, 2, &len);  // numbers become text here, harmlessly
     if (!name) throw runtimeError(kNoSuchMember, self.classInfo().className());
@@ -142,7 +145,8 @@ int objectIndex(lua_State* L) {
 
 int objectNewIndex(lua_State* L) {
   return guarded(L, [L] {
-    Dispatch& self = checkObject(L, 1);
+    const ObjectRef object = checkObject(L, 1);
+    Dispatch& self = *object;
     size_t len = 0;
     const char* name = lua_tolstring(L, 2, &len);
     if (!name) throw runtimeError(kNoSuchMember, self.classInfo().className());
@@ -167,7 +171,9 @@ int objectToString(lua_State* L) {
 }
 
 int objectGc(lua_State* L) {
-  if (ObjectBox* box = toBox(L, 1)) box->~ObjectBox();
+  // Only the reference is released: a finalizer that runs later and still
+  // sees this userdata finds Nothing in it.
+  if (ObjectBox* box = toBox(L, 1)) box->ref.reset();
   return 0;
 }
 

@@ -14,6 +14,7 @@
 // description.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include <lua.hpp>
@@ -49,21 +50,20 @@ AutomationError automationErrorFromValue(lua_State* L, int index, std::string* l
 // script position. Lua errors raised inside pass through untouched.
 template <class Body>
 int guarded(lua_State* L, Body&& body) {
-  bool automation = false;
-  AutomationError failure(0, {}, {});
+  std::optional<AutomationError> failure;
+  std::string message;
   try {
     return body();
   } catch (const AutomationError& e) {
-    automation = true;
-    failure = e;
+    failure.emplace(e);
   } catch (const std::exception& e) {
-    failure = AutomationError(0, {}, e.what());
+    message = e.what();
   }
-  if (automation) {
-    pushAutomationError(L, failure);
+  if (failure) {
+    pushAutomationError(L, *failure);
   } else {
     luaL_where(L, 1);
-    lua_pushstring(L, failure.description().c_str());
+    lua_pushlstring(L, message.data(), message.size());
     lua_concat(L, 2);
   }
   return lua_error(L);

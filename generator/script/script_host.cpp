@@ -172,17 +172,22 @@ int setGlobalFn(lua_State* L) {
 
 ScriptHost::ScriptHost() = default;
 
-ScriptHost::~ScriptHost() {
-  if (L_) lua_close(L_);
-}
+ScriptHost::~ScriptHost() { close(); }
 
 void ScriptHost::setModuleFolder(std::filesystem::path folder) { moduleFolder_ = std::move(folder); }
 
-void ScriptHost::reset() {
+void ScriptHost::close() {
+  if (running_ > 0)
+    throw ScriptError(kScriptRuntimeError, "ScriptHost.Reset", "cannot end the state of a running script");
   if (L_) {
-    lua_close(L_);
+    lua_State* L = L_;
     L_ = nullptr;
+    lua_close(L);
   }
+}
+
+void ScriptHost::reset() {
+  close();
   lua_State* L = luaL_newstate();
   if (!L) throw ScriptError(kScriptOutOfMemory, "ScriptHost.Reset", "not enough memory");
   lua_pushcfunction(L, openHost);
@@ -210,7 +215,9 @@ void ScriptHost::run(std::string_view code, const std::string& chunkName, const 
   lua_pushcfunction(L, messageHandler);
   const int status = luaL_loadbufferx(L, code.data(), code.size(), chunkName.c_str(), "t");
   if (status != LUA_OK) throwError(L, status, source, kScriptSyntaxError);
+  ++running_;
   const int callStatus = lua_pcall(L, 0, results, 1);
+  --running_;
   if (callStatus != LUA_OK) throwError(L, callStatus, source, kScriptRuntimeError);
 }
 
@@ -243,7 +250,9 @@ void ScriptHost::setGlobal(std::string_view name, const Variant& value) {
   GlobalAssignment assignment{name, &value};
   lua_pushcfunction(L, setGlobalFn);
   lua_pushlightuserdata(L, &assignment);
+  ++running_;
   const int status = lua_pcall(L, 1, 0, 0);
+  --running_;
   if (status != LUA_OK) throwError(L, status, "ScriptHost.SetGlobal", kScriptRuntimeError);
 }
 

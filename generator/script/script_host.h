@@ -55,8 +55,15 @@ class ScriptHost {
   // modules preloaded by the program.
   void setModuleFolder(std::filesystem::path folder);
 
-  // A fresh state: nothing of the previous scripts survives.
+  // A fresh state: nothing of the previous scripts survives. Refused (like
+  // close()) while a script of this host is running, e.g. from an object's
+  // method that a script called.
   void reset();
+
+  // Ends the current state, releasing every object and database the
+  // scripts still hold (before Data.mdb is deleted, for instance). The next
+  // call starts a fresh state.
+  void close();
 
   // Compiles the script text and runs its main chunk. `chunkName` (the
   // script file's name) is what error messages show.
@@ -80,6 +87,7 @@ class ScriptHost {
   void run(std::string_view code, const std::string& chunkName, const char* source, int results);
 
   lua_State* L_ = nullptr;
+  int running_ = 0;  // nesting depth of calls into the state
   std::filesystem::path moduleFolder_;
 };
 
