@@ -13,9 +13,11 @@
 
 #include "generator/app/command_line.h"
 #include "generator/app/startup.h"
+#include "generator/pages/page_frame.h"
 #include "generator/run/terminal_status.h"
 #include "generator/ui/prompter.h"
 #include "generator/ui/qt_prompter.h"
+#include "engine/marl_doc.h"
 #include "store/store.h"
 
 using namespace quill;
@@ -50,6 +52,8 @@ int main(int argc, char** argv) {
     app = std::make_unique<QCoreApplication>(qtArgc, argv);
 
   registerStoreClasses();
+  registerEngineClasses();
+  registerPageGenerators();
 
   if (cl.projectPath.empty())
     return usageError(
