@@ -9,7 +9,6 @@ namespace quill::pages {
 void clsDetail::generate() {
   if (loadGroups()) return;
   if (loadTemplate()) return;
-  ensureIndex("quillant_sheet1_group_code", "COL2, COL1");
   rowFields_.clear();
   for (const auto& [group, num] : groupNumbers_) {
     currentGroup_ = group;

@@ -17,7 +17,6 @@ void clsImgList::generate() {
 }
 
 bool clsImgList::loadMakers() {
-  ensureIndex("quillant_sheet1_group_maker", "COL2, COL4");
   Recordset groups;
   if (openRecordset("select DISTINCT COL2 from SHEET1 order by COL2", groups)) return true;
   groups_.clear();

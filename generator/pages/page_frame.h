@@ -81,9 +81,6 @@ class PageGenerator : public Dispatch {
   // and the result is true (failed).
   bool openRecordset(std::string_view sql, std::initializer_list<SqlValue> params, Recordset& rs);
   bool openRecordset(std::string_view sql, Recordset& rs) { return openRecordset(sql, {}, rs); }
-  // Makes an index on SHEET1 when there is none, so per-group queries do not
-  // scan the table. Failure is ignored: the queries give the same rows without it.
-  void ensureIndex(std::string_view name, std::string_view columns);
   void addDebugMsg(std::string_view text);
 
   // Loads a template by full path; "" on success, else the engine's text.
@@ -111,6 +108,8 @@ class PageGenerator : public Dispatch {
   bool endContainer_ = false;
 
  private:
+  void beginRead();
+  void endRead() noexcept;
 
   struct Cached {
     sqlite3_stmt* stmt = nullptr;
