@@ -87,7 +87,10 @@ bool PageGenerator::openConnection() {
   // Indexes for the per-group queries of the item-list and detail pages, so
   // they do not scan the table once per group. Made once per database (the
   // database is temporary, so nothing is synced); a failure only costs speed.
-  sqlite3_exec(db_, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+  // The per-group queries visit the table in index order, not in stored
+  // order: map the file so that revisiting a page costs no read call.
+  sqlite3_exec(db_, "PRAGMA synchronous=OFF; PRAGMA mmap_size=1073741824; PRAGMA cache_size=-16384",
+               nullptr, nullptr, nullptr);
   sqlite3_exec(db_,
                "CREATE INDEX IF NOT EXISTS quillant_sheet1_group_maker ON SHEET1(COL2, COL4);"
                "CREATE INDEX IF NOT EXISTS quillant_sheet1_group_code ON SHEET1(COL2, COL1);",
