@@ -61,6 +61,7 @@ def make_workbook(path, n):
 
 def timed(cmd, **kw):
     """Runs cmd under /usr/bin/time -v; returns (seconds, peak RSS in MB)."""
+    os.sync()  # earlier runs' dirty pages are not written back during this one
     t = subprocess.run(["/usr/bin/time", "-v"] + cmd, stdout=subprocess.DEVNULL,
                        stderr=subprocess.PIPE, text=True, **kw)
     if t.returncode != 0:
