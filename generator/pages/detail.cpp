@@ -54,7 +54,7 @@ bool clsDetail::makeDetailPage() {
   }
   beginPage();
   writePart(*root_);
-  return queuePage("Detail_" + currentCode_ + ".htm");
+  return savePage("Detail_" + currentCode_ + ".htm");
 }
 
 void clsDetail::writeContainer(MarlPart& child) {

@@ -1,10 +1,12 @@
 #include "generator/pages/page_frame.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include "common/automation_error.h"
 #include "common/object_factory.h"
-#include "generator/pages/page_writer.h"
 
 namespace quill::pages {
 
@@ -61,12 +63,6 @@ void PageGenerator::outputFile(std::string_view folder) {
     errMsg_ = e.description();
   } catch (const std::exception& e) {
     errMsg_ = e.what();
-  }
-  if (writer_) {
-    // A failed write came before whatever stopped the generator after it.
-    std::string failure = writer_->finish();
-    writer_.reset();
-    if (!failure.empty()) errMsg_ = std::move(failure);
   }
   endRead();
 }
@@ -185,19 +181,24 @@ void PageGenerator::writePart(MarlPart& container) {
 }
 
 bool PageGenerator::savePage(std::string_view fileName) {
-  std::string result = writePageFile(path_ + "Output/" + std::string(fileName), page_);
-  if (result.empty()) return false;
-  errMsg_ = std::move(result);
-  return true;
-}
-
-bool PageGenerator::queuePage(std::string_view fileName) {
-  if (!writer_) writer_ = std::make_unique<PageWriter>();
-  const size_t size = page_.size();
-  const bool queued = writer_->submit(path_ + "Output/" + std::string(fileName), std::move(page_));
-  page_ = std::string();
-  page_.reserve(size + size / 8);
-  return !queued;
+  const std::string file = path_ + "Output/" + std::string(fileName);
+  std::FILE* f = std::fopen(file.c_str(), "wb");
+  bool failed = f == nullptr;
+  int error = errno;
+  if (f) {
+    // The page is complete in memory: one write, no stream buffer.
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    if (!page_.empty() && std::fwrite(page_.data(), 1, page_.size(), f) != page_.size()) {
+      failed = true;
+      error = errno;
+    }
+    if (std::fclose(f) != 0 && !failed) {
+      failed = true;
+      error = errno;
+    }
+  }
+  if (failed) errMsg_ = "Cannot write the page " + file + ": " + std::strerror(error);
+  return failed;
 }
 
 }  // namespace quill::pages

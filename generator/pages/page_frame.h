@@ -18,8 +18,6 @@
 
 namespace quill::pages {
 
-class PageWriter;
-
 // A forward-only, read-only cursor over the rows of one query. It borrows a
 // prepared statement of its generator and resets it when closed.
 class Recordset {
@@ -96,10 +94,6 @@ class PageGenerator : public Dispatch {
   // On failure ErrMsg is set and the result is true.
   void beginPage() { page_.clear(); }
   bool savePage(std::string_view fileName);
-  // The same through a writer thread: the page is written while the next one
-  // is made. A failed write surfaces at the next call (true: stop) and as
-  // ErrMsg when outputFile ends; pages after the failed one are not written.
-  bool queuePage(std::string_view fileName);
 
   // Sets a variable of a part when the part has it.
   static void setVar(MarlPart& part, std::string_view name, std::string_view value) {
@@ -124,7 +118,6 @@ class PageGenerator : public Dispatch {
   sqlite3* db_ = nullptr;
   OrderedMap<std::string, std::unique_ptr<Cached>> statements_;
   std::string page_;
-  std::unique_ptr<PageWriter> writer_;
 };
 
 // Registers "Quillant.clsSubject", "Quillant.clsCodeIndex",
