@@ -11,13 +11,13 @@
 #include <iostream>
 #include <memory>
 
+#include "engine/marl_doc.h"
 #include "generator/app/command_line.h"
 #include "generator/app/startup.h"
 #include "generator/pages/page_frame.h"
 #include "generator/run/terminal_status.h"
 #include "generator/ui/prompter.h"
 #include "generator/ui/qt_prompter.h"
-#include "engine/marl_doc.h"
 #include "store/store.h"
 
 using namespace quill;

@@ -145,6 +145,23 @@ TEST_F(PagesTest, DetailSameCodeLaterGroupWinsEmptyCodeAndBadCodeStops) {
   EXPECT_EQ(outputCount(), 2u);
 }
 
+TEST_F(PagesTest, PageThatCannotBeWrittenStopsDetailsButNotItemLists) {
+  std::vector<Row> rows;
+  for (const char* code : {"a", "b", "c", "d"}) rows.push_back(item(code, code[0] < 'c' ? "G1" : "G2"));
+  makeDb(rows);
+  writeFile("HtmlTemplate/Detail.htm", block("Detail", "{Code}"));
+  writeFile("Html/ItemList.htm", "{GroupName}");
+  fs::create_directories(base_ / "Output/Detail_b.htm");
+  fs::create_directories(base_ / "Output/G1.htm");
+  auto detail = run<clsDetail>();
+  EXPECT_THAT(detail->errMsg(), StartsWith("Cannot write the page " + folder() + "Output/Detail_b.htm: "));
+  EXPECT_TRUE(exists("Output/Detail_a.htm"));
+  EXPECT_FALSE(exists("Output/Detail_c.htm"));
+  auto lists = run<clsImgList>();
+  EXPECT_THAT(lists->errMsg(), HasSubstr("Output/G1.htm: "));
+  EXPECT_EQ(read("Output/G2.htm"), "G2");
+}
+
 TEST_F(PagesTest, FailuresBeforeAnyPage) {
   // No database: nothing is created, every generator reports it.
   writeFile("HtmlTemplate/Subject.htm", kSubject);
