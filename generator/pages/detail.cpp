@@ -19,7 +19,14 @@ void clsDetail::generate() {
     const int code = items_.fieldIndex("COL1");
     previousCode_.clear();
     while (!items_.eof()) {
-      for (int i = 0; i < fields; ++i) rowFields_.set(items_.fieldName(i), std::string(items_.text(i)));
+      for (int i = 0; i < fields; ++i) {
+        const char* name = items_.fieldName(i);
+        // Every row has the same columns: overwrite in place when the entry is there.
+        if (static_cast<size_t>(i) < rowFields_.size() && rowFields_.at(i).first == name)
+          rowFields_.at(i).second.assign(items_.text(i));
+        else
+          rowFields_.set(name, std::string(items_.text(i)));
+      }
       const std::string* current = rowFields_.find("COL1");
       currentCode_ = current ? *current : std::string();
       items_.moveNext();

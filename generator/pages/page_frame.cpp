@@ -74,8 +74,9 @@ bool PageGenerator::openConnection() {
   }
   const std::string file = path_ + "Data.mdb";
   sqlite3* db = nullptr;
-  // Never create the database: a missing catalogue is an error.
-  const int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  // Never create the database: a missing catalogue is an error. The
+  // connection is used by this object's thread only.
+  const int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     errMsg_ = "Cannot open the catalogue database " + file + ": " +
               (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
