@@ -187,6 +187,15 @@ def main():
         q, fl, h = med(r["q"]), med(r["floor"]), med(r["hugo"])
         print("%8d %7d %10.3f %9.0f %9.1f %9.3f %9.3f %10.1f %12.2f %11.2f" % (
             n, r["pages"], q, r["pages"] / q, max(r["qrss"]), fl, h, med(r["hrss"]), q / fl, h / fl))
+    # The machines are shared: a ratio taken within each run (quillant and the
+    # floor measured back to back) is steadier than a ratio of medians.
+    for n in sizes:
+        r = results[n]
+        q_ratios = [q / f for q, f in zip(r["q"], r["floor"])]
+        h_ratios = [h / f for h, f in zip(r["hugo"], r["floor"])]
+        print("%d items, per-run ratios to the floor: quillant %s (median %.2f), hugo %s (median %.2f)" % (
+            n, " ".join("%.2f" % x for x in q_ratios), med(q_ratios),
+            " ".join("%.2f" % x for x in h_ratios), med(h_ratios)))
     if len(sizes) == 2:
         a, b = sizes
         print("scaling %d -> %d items (x%.1f): quillant x%.2f, floor x%.2f, hugo x%.2f" % (
