@@ -80,8 +80,9 @@ TEST_F(PagesTest, SampleDesignMakesACompleteLinkedSite) {
       std::string target = percentDecode(href.substr(0, hash));
       if (target.empty()) target = name;
       EXPECT_TRUE(fs::is_regular_file(project / "Output" / target)) << name << ": " << href;
-      if (hash != std::string::npos)
+      if (hash != std::string::npos) {
         EXPECT_TRUE(ids[target].count(href.substr(hash + 1))) << name << ": no anchor " << href;
+      }
       ++checked;
     }
   }
