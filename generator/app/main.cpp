@@ -11,8 +11,10 @@
 #include <iostream>
 #include <memory>
 
+#include "engine/marl_doc.h"
 #include "generator/app/command_line.h"
 #include "generator/app/startup.h"
+#include "generator/pages/page_frame.h"
 #include "generator/run/terminal_status.h"
 #include "generator/ui/frm_status.h"
 #include "generator/ui/prompter.h"
@@ -51,6 +53,8 @@ int main(int argc, char** argv) {
     app = std::make_unique<QCoreApplication>(qtArgc, argv);
 
   registerStoreClasses();
+  registerEngineClasses();
+  registerPageGenerators();
 
   if (cl.projectPath.empty())
     return usageError(

@@ -1,0 +1,93 @@
+// clsSubject: Output/Subject.htm, the groups arranged by their first character.
+#include "common/utf.h"
+#include "generator/pages/page_generators.h"
+#include "generator/pages/page_text.h"
+
+namespace quill::pages {
+
+void clsSubject::generate() {
+  Recordset rs;
+  if (openRecordset("select DISTINCT COL2 from SHEET1 order by COL2", rs)) return;
+
+  // Group numbers count every distinct group, an empty one included, so they
+  // match the numbers of the item-list and detail pages. An empty group has
+  // no first character and gets no letter. A letter that comes back after
+  // another one (case-mixed sorting) joins the groups it already has.
+  letters_.clear();
+  int n = 1;
+  for (; !rs.eof(); rs.moveNext(), ++n) {
+    const std::string_view value = rs.text(0);
+    const std::string_view letter = firstCharacter(value);
+    if (letter.empty()) continue;
+    GroupMap* groups = letters_.find(letter);
+    if (!groups) groups = &letters_.set(std::string(letter), GroupMap());
+    groups->insert(std::string(value), n);
+  }
+  rs.close();
+
+  std::shared_ptr<MarlPart> root;
+  std::string result = loadTemplate(path_ + "HtmlTemplate/Subject.htm", root);
+  if (!result.empty()) {
+    errMsg_ = std::move(result);
+    return;
+  }
+  addDebugMsg("Get Html");
+  beginPage();
+  writePart(*root);
+  savePage("Subject.htm");
+}
+
+void clsSubject::writeContainer(MarlPart& child) {
+  debugMsg_ += "Get Key";
+  addDebugMsg(child.key());
+  const std::string& key = child.key();
+  if (key == "LetterLink") {
+    for (const auto& [letter, groups] : letters_) {
+      currentLetter_ = letter;
+      child.vars().reset();
+      setVar(child, "Letter", letter);
+      setVar(child, "LetterId", letterId(letter));
+      writePart(child);
+    }
+  } else if (key == "Link") {
+    child.vars().reset();
+    setVar(child, "Letter", currentLetter_);
+    setVar(child, "LetterId", letterId(currentLetter_));
+    writePart(child);
+  } else if (key == "LetterGroup") {
+    for (const auto& [letter, groups] : letters_) {
+      currentLetter_ = letter;
+      currentGroups_ = &groups;
+      position_ = 0;
+      child.vars().reset();
+      setVar(child, "Letter", letter);
+      setVar(child, "LetterId", letterId(letter));
+      writePart(child);
+    }
+  } else if (key == "LetterRow") {
+    if (!currentGroups_) return;
+    while (position_ < currentGroups_->size()) {
+      const size_t before = position_;
+      const auto& [name, num] = currentGroups_->at(position_);
+      child.vars().reset();
+      setVar(child, "GroupName", name);
+      setVar(child, "GroupNum", std::to_string(num));
+      writePart(child);
+      // A row without a GroupLink would never advance: write it once only.
+      if (position_ == before) break;
+    }
+  } else if (key == "GroupLink") {
+    if (!currentGroups_ || position_ >= currentGroups_->size()) return;
+    const auto& [name, num] = currentGroups_->at(position_);
+    child.vars().reset();
+    setVar(child, "GroupName", name);
+    setVar(child, "GroupNum", std::to_string(num));
+    setVar(child, "GroupFile", urlEncode(name + ".htm"));
+    writePart(child);
+    ++position_;
+  } else {
+    writePart(child);
+  }
+}
+
+}  // namespace quill::pages

@@ -1,0 +1,192 @@
+// The four page generators on small catalogues and templates.
+#include <gmock/gmock.h>
+
+#include "common/dispatch.h"
+#include "tests/pages/pages_fixture.h"
+
+namespace quill::test {
+namespace {
+
+using pages::clsCodeIndex;
+using pages::clsDetail;
+using pages::clsImgList;
+using pages::clsSubject;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+std::optional<std::string> opt(const char* text) {
+  return text ? std::optional<std::string>(text) : std::nullopt;
+}
+
+Row item(const char* code, const char* group, const char* maker = "M", const char* flag = "0") {
+  return {opt(code), opt(group), std::string("name ") + (code ? code : ""), opt(maker), "100", opt(flag), "desc"};
+}
+
+const std::string kSubject =
+    "[" + PagesTest::block("LetterLink", "<{Letter}|{LetterId}>") + "]" +
+    PagesTest::block("LetterGroup", "\n{Letter}:" + PagesTest::block("Link", "#{LetterId}") +
+                                         PagesTest::block("LetterRow", "(" +
+                                             PagesTest::block("GroupLink", "{GroupName}={GroupNum}@{GroupFile};") +
+                                             PagesTest::block("GroupLink", "{GroupName}={GroupNum}@{GroupFile};") +
+                                             PagesTest::block("GroupLink", "{GroupName}={GroupNum}@{GroupFile};") + ")"));
+
+TEST_F(PagesTest, SubjectGroupsByLetterInRowsWithTrace) {
+  makeDb({item("1", "Banana"), item("2", "Apple"), item("3", "Avocado"), item("4", "Apple"),
+          item("5", "B&<x>"), item("6", nullptr)});
+  writeFile("HtmlTemplate/Subject.htm", kSubject);
+  auto g = run<clsSubject>();
+  EXPECT_EQ(g->errMsg(), "");
+  // The empty group sorts first: it gets number 1 but no letter.
+  EXPECT_EQ(read("Output/Subject.htm"),
+            "[<A|L41><B|L42>]"
+            "\nA:#L41(Apple=2@Apple.htm;Avocado=3@Avocado.htm;)"
+            "\nB:#L42(B&<x>=4@B%26%3Cx%3E.htm;Banana=5@Banana.htm;)");
+  EXPECT_THAT(g->debugMsg(), StartsWith("Get Html\r\nGet KeyLetterLink\r\n"
+                                        "Get KeyLetterGroup\r\nGet KeyLink\r\nGet KeyLetterRow\r\n"
+                                        "Get KeyGroupLink\r\nGet KeyGroupLink\r\nGet KeyGroupLink\r\n"));
+}
+
+TEST_F(PagesTest, SubjectLetterComingBackJoinsItsLetterAndUnicodeLetters) {
+  // Case-insensitive sorting puts "apple" between "Apple"-like groups: A, a, A.
+  makeDb({item("1", "Axe"), item("2", "apple"), item("3", "Acorn"), item("4", "和食"), item("5", "éclair")},
+         7, " COLLATE NOCASE");
+  writeFile("HtmlTemplate/Subject.htm", kSubject);
+  auto g = run<clsSubject>();
+  EXPECT_EQ(g->errMsg(), "");
+  const std::string page = read("Output/Subject.htm");
+  EXPECT_THAT(page, StartsWith("[<A|L41><a|L61><é|LE9><和|L548C>]"));
+  EXPECT_THAT(page, HasSubstr("A:#L41(Acorn=1@Acorn.htm;Axe=3@Axe.htm;)"));
+  EXPECT_THAT(page, HasSubstr("和:#L548C(和食=5@%E5%92%8C%E9%A3%9F.htm;)"));
+}
+
+TEST_F(PagesTest, IndexRowsLettersAndLinkOutsideRows) {
+  makeDb({item("c", "G"), item("AB2", "G"), item("ab1", "G"), item("éx", "G"), item("d", "G")});
+  writeFile("HtmlTemplate/Index.htm",
+            block("IndexLink", "first={Code};") +
+                block("IndexRow", "(" + block("IndexLink", "{Letter1}{Letter2}{Letter3}:{Code}@{CodeFile} ") +
+                                      block("IndexLink", "{Letter1}{Letter2}{Letter3}:{Code}@{CodeFile} ") + ")") +
+                block("IndexLink", "after"));
+  auto g = run<clsCodeIndex>();
+  EXPECT_EQ(g->errMsg(), "");
+  EXPECT_EQ(read("Output/Index.htm"),
+            "first=AB2;(AB1:ab1@Detail_ab1.htm C:c@Detail_c.htm )(D:d@Detail_d.htm "
+            "ÉX:éx@Detail_%C3%A9x.htm )");
+  EXPECT_THAT(g->debugMsg(), StartsWith("Get Html\r\nGet KeyIndexLink\r\nGet KeyIndexRow\r\n"));
+}
+
+TEST_F(PagesTest, RowsWithoutLinksAndEmptyCatalogueEnd) {
+  makeDb({item("a", "G"), item("b", "G")});
+  writeFile("HtmlTemplate/Index.htm", "<" + block("IndexRow", "row") + ">");
+  writeFile("HtmlTemplate/Subject.htm", block("LetterGroup", block("LetterRow", "row")));
+  EXPECT_EQ(run<clsCodeIndex>()->errMsg(), "");
+  EXPECT_EQ(read("Output/Index.htm"), "<row>");
+  EXPECT_EQ(run<clsSubject>()->errMsg(), "");
+  EXPECT_EQ(read("Output/Subject.htm"), "row");
+}
+
+const std::string kItemList =
+    "{GroupName}#{GroupNum}@{GroupFile}|" + PagesTest::block("MakerList", "[{COL4}:{MakerId}]") +
+    PagesTest::block("MakerItems", "\n{COL4}:" + PagesTest::block("Item", " {COL1}/{COL3}@{CodeFile}" +
+                                                                          PagesTest::block("COL6", "!{COL6}")));
+
+TEST_F(PagesTest, ItemListsPerGroupWithApostropheFlagsAndEmptyMaker) {
+  makeDb({item("2", "Chef's", "Zed", "SALE"), item("1", "Chef's", "Zed", "0"), item("3", "Chef's", nullptr),
+          item("4", "Chef's", "O'Neil", nullptr), item("5", "Tools", "Ace", "1")});
+  writeFile("Html/ItemList.htm", kItemList);
+  writeFile("HtmlTemplate/ItemList.htm", "wrong folder");
+  auto g = run<clsImgList>();
+  EXPECT_EQ(g->errMsg(), "");
+  EXPECT_EQ(g->debugMsg(), "");
+  // Items of a maker keep their stored order; the empty maker is listed but has no items.
+  EXPECT_EQ(read("Output/Chef's.htm"),
+            "Chef's#1@Chef%27s.htm|[:maker1][O'Neil:maker2][Zed:maker3]"
+            "\n:\nO'Neil: 4/name 4@Detail_4.htm\nZed: 2/name 2@Detail_2.htm!SALE 1/name 1@Detail_1.htm");
+  EXPECT_EQ(read("Output/Tools.htm"), "Tools#2@Tools.htm|[Ace:maker1]\nAce: 5/name 5@Detail_5.htm!1");
+}
+
+TEST_F(PagesTest, ItemListBadGroupNameFailsOnlyThatPage) {
+  makeDb({item("1", "../evil"), item("2", "A\tB"), item("3", "  "), item("4", "Good")});
+  writeFile("Html/ItemList.htm", kItemList);
+  auto g = run<clsImgList>();
+  // Each refused page sets ErrMsg; the others are still made.
+  EXPECT_EQ(g->errMsg(), "The group \"A\tB\" cannot name a page file: it holds a control character");
+  EXPECT_TRUE(exists("Output/Good.htm"));
+  EXPECT_EQ(outputCount(), 1u);
+  EXPECT_FALSE(exists("evil.htm"));
+}
+
+TEST_F(PagesTest, DetailPrevNextPerGroupAndReturnLink) {
+  makeDb({item("b2", "Beta"), item("a2", "Alpha"), item("a1", "Alpha"), item("a3", "Alpha"),
+          item("solo", "Solo"), item("b1", "Beta")});
+  writeFile("HtmlTemplate/Detail.htm",
+            block("Detail", "{GroupLetter}{Letter2}{Letter3}|{Code}|{COL3}|{GroupName}@{GroupFile}") +
+                block("PrevItemLink", " <{Code}@{CodeFile}") + block("ReturnLink", " ^{GroupNum}@{GroupFile}") +
+                block("NextItemLink", " >{Code}"));
+  auto g = run<clsDetail>();
+  EXPECT_EQ(g->errMsg(), "");
+  EXPECT_EQ(g->debugMsg(), "");
+  EXPECT_EQ(read("Output/Detail_a1.htm"), "A1|a1|name a1|Alpha@Alpha.htm ^1@Alpha.htm >a2");
+  EXPECT_EQ(read("Output/Detail_a2.htm"), "A2|a2|name a2|Alpha@Alpha.htm <a1@Detail_a1.htm ^1@Alpha.htm >a3");
+  EXPECT_EQ(read("Output/Detail_a3.htm"), "A3|a3|name a3|Alpha@Alpha.htm <a2@Detail_a2.htm ^1@Alpha.htm");
+  // The first item of the second group has no previous link.
+  EXPECT_EQ(read("Output/Detail_b1.htm"), "B1|b1|name b1|Beta@Beta.htm ^2@Beta.htm >b2");
+  EXPECT_EQ(read("Output/Detail_solo.htm"), "SOL|solo|name solo|Solo@Solo.htm ^3@Solo.htm");
+}
+
+TEST_F(PagesTest, DetailSameCodeLaterGroupWinsEmptyCodeAndBadCodeStops) {
+  makeDb({item("x", "A", "first"), item("x", "B", "second"), item(nullptr, "C"), item("d/1", "D"),
+          item("e", "E")});
+  writeFile("HtmlTemplate/Detail.htm", block("Detail", "{Code}:{COL4}"));
+  auto g = run<clsDetail>();
+  EXPECT_EQ(g->errMsg(), "The item code \"d/1\" cannot name a page file: it holds a path separator");
+  EXPECT_EQ(read("Output/Detail_x.htm"), "x:second");
+  EXPECT_EQ(read("Output/Detail_.htm"), ":M");
+  EXPECT_FALSE(exists("Output/Detail_e.htm"));  // the failure stops the remaining pages
+  EXPECT_EQ(outputCount(), 2u);
+}
+
+TEST_F(PagesTest, PageThatCannotBeWrittenStopsDetailsButNotItemLists) {
+  std::vector<Row> rows;
+  for (const char* code : {"a", "b", "c", "d"}) rows.push_back(item(code, code[0] < 'c' ? "G1" : "G2"));
+  makeDb(rows);
+  writeFile("HtmlTemplate/Detail.htm", block("Detail", "{Code}"));
+  writeFile("Html/ItemList.htm", "{GroupName}");
+  fs::create_directories(base_ / "Output/Detail_b.htm");
+  fs::create_directories(base_ / "Output/G1.htm");
+  auto detail = run<clsDetail>();
+  EXPECT_THAT(detail->errMsg(), StartsWith("Cannot write the page " + folder() + "Output/Detail_b.htm: "));
+  EXPECT_TRUE(exists("Output/Detail_a.htm"));
+  EXPECT_FALSE(exists("Output/Detail_c.htm"));
+  auto lists = run<clsImgList>();
+  EXPECT_THAT(lists->errMsg(), HasSubstr("Output/G1.htm: "));
+  EXPECT_EQ(read("Output/G2.htm"), "G2");
+}
+
+TEST_F(PagesTest, FailuresBeforeAnyPage) {
+  // No database: nothing is created, every generator reports it.
+  writeFile("HtmlTemplate/Subject.htm", kSubject);
+  auto g = run<clsSubject>();
+  EXPECT_THAT(g->errMsg(), HasSubstr("Data.mdb"));
+  EXPECT_FALSE(exists("Data.mdb"));
+  // No template: the engine's message, no page.
+  makeDb({item("a", "G")});
+  for (auto errMsg : {run<clsCodeIndex>()->errMsg(), run<clsImgList>()->errMsg(), run<clsDetail>()->errMsg()})
+    EXPECT_THAT(errMsg, StartsWith("Invalid path of"));
+  EXPECT_EQ(outputCount(), 0u);
+}
+
+TEST_F(PagesTest, LateBoundThroughTheFactory) {
+  makeDb({item("a", "G")});
+  writeFile("HtmlTemplate/Index.htm", block("IndexLink", "{Code}"));
+  ObjectRef g = createObject("Quillant.clsCodeIndex");
+  const Variant args[] = {Variant(folder())};
+  invokeGet(*g, "OutputFile", args);
+  EXPECT_EQ(invokeGet(*g, "ErrMsg").toText(), "");
+  EXPECT_EQ(invokeGet(*g, "DebugMsg").toText(), "Get Html\r\nGet KeyIndexLink\r\n");
+  EXPECT_EQ(read("Output/Index.htm"), "a");
+  for (const char* id : {"Quillant.clsSubject", "Quillant.clsImgList", "Quillant.clsDetail"})
+    EXPECT_TRUE(ObjectFactory::instance().isRegistered(id)) << id;
+}
+
+}  // namespace
+}  // namespace quill::test
