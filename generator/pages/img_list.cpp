@@ -10,9 +10,13 @@ void clsImgList::generate() {
   if (loadTemplate()) return;
   int n = 0;
   for (const auto& [group, makers] : groups_) {
+    ++n;
+    // Items without a group (a blank cell, or an empty row inside the
+    // sheet) have no list page, as they have no letter on the subject page.
+    if (group.empty()) continue;
     currentGroup_ = group;
     currentMakers_ = &makers;
-    makeGroupPage(++n);  // a failed page leaves ErrMsg set; the next group goes on
+    makeGroupPage(n);  // a failed page leaves ErrMsg set; the next group goes on
   }
 }
 
