@@ -105,8 +105,7 @@ TEST_F(PagesTest, ItemListsPerGroupWithApostropheFlagsAndEmptyMaker) {
 }
 
 TEST_F(PagesTest, ItemListBadGroupNameFailsOnlyThatPage) {
-  // A blank group (an empty row inside the sheet) has no page and is no error.
-  makeDb({item("1", "../evil"), item("2", "A\tB"), item("3", "  "), item("4", "Good"), item("5", nullptr)});
+  makeDb({item("1", "../evil"), item("2", "A\tB"), item("3", "  "), item("4", "Good")});
   writeFile("Html/ItemList.htm", kItemList);
   auto g = run<clsImgList>();
   // Each refused page sets ErrMsg; the others are still made.
@@ -114,7 +113,16 @@ TEST_F(PagesTest, ItemListBadGroupNameFailsOnlyThatPage) {
   EXPECT_TRUE(exists("Output/Good.htm"));
   EXPECT_EQ(outputCount(), 1u);
   EXPECT_FALSE(exists("evil.htm"));
-  EXPECT_FALSE(exists("Output/.htm"));
+}
+
+TEST_F(PagesTest, ItemListBlankGroupHasNoPageAndIsNoError) {
+  // An empty row inside the sheet imports as a row without a group.
+  makeDb({item("1", nullptr), item("2", "Good")});
+  writeFile("Html/ItemList.htm", kItemList);
+  auto g = run<clsImgList>();
+  EXPECT_EQ(g->errMsg(), "");
+  EXPECT_EQ(outputCount(), 1u);
+  EXPECT_TRUE(exists("Output/Good.htm"));
 }
 
 TEST_F(PagesTest, DetailPrevNextPerGroupAndReturnLink) {
