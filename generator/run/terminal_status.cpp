@@ -42,15 +42,26 @@ void TerminalStatus::entryStarted(const std::string& statusText, int position, i
   out_ << '[' << position << '/' << total << "] " << toTerminalText(statusText) << std::endl;
 }
 
+// A long trace (one line per block written, tens of thousands on a large
+// catalogue) is shown by its first lines and a count.
 void TerminalStatus::setDebugText(const std::string& text) {
+  constexpr int kShownLines = 8;
   const std::string lines = toTerminalText(text);
   size_t start = 0;
+  int shown = 0;
+  int hidden = 0;
   while (start < lines.size()) {
     size_t end = lines.find('\n', start);
     if (end == std::string::npos) end = lines.size();
-    out_ << "    " << lines.substr(start, end - start) << '\n';
+    if (shown < kShownLines) {
+      out_ << "    " << std::string_view(lines).substr(start, end - start) << '\n';
+      ++shown;
+    } else {
+      ++hidden;
+    }
     start = end + 1;
   }
+  if (hidden > 0) out_ << "    ... " << hidden << " more lines\n";
   out_.flush();
 }
 
