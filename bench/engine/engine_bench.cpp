@@ -79,8 +79,8 @@ body { font-family: sans-serif; margin: 0; padding: 0; color: #333; background: 
 #header { background: #3a5f8a; color: #fff; padding: 12px 24px; }
 #header a { color: #fff; text-decoration: none; }
 #main { width: 860px; margin: 16px auto; }
-table.spec { border-collapse: collapse; width: 100%; margin-top: 12px; }
-table.spec th, table.spec td { border: 1px solid #ccc; padding: 4px 8px; text-align: left; }
+table.features { border-collapse: collapse; width: 100%; margin-top: 12px; }
+table.features th, table.features td { border: 1px solid #ccc; padding: 4px 8px; text-align: left; }
 .price { font-size: 1.4em; color: #b00; font-weight: bold; }
 .note { font-size: 0.9em; color: #666; }
 </style></head>
@@ -103,8 +103,8 @@ table.spec th, table.spec td { border: 1px solid #ccc; padding: 4px 8px; text-al
 <p>Stock: $Stock$</p>
 <p class="note">$Note$</p>
 </td></tr></table>
-<h2>Specifications</h2>
-<table class="spec"><tr><th>Item</th><th>Value</th><th>Unit</th></tr>
+<h2>Features</h2>
+<table class="features"><tr><th>Item</th><th>Value</th><th>Unit</th></tr>
 @<tr><td>$SpecName$</td><td>$SpecValue$</td><td>$SpecUnit$</td></tr>
 ~</table>
 <h2>Description</h2>
@@ -164,8 +164,8 @@ struct MarlPage {
 
   MarlPage() {
     const std::string text =
-        convert("{", "}", "<!-- MARL:HtmlPart _KEY=\"Spec\" _POSITION=\"START\" -->",
-                "<!-- MARL:HtmlPart _KEY=\"Spec\" _POSITION=\"END\" -->");
+        convert("{", "}", "<!-- MARL:HtmlPart _KEY=\"Feature\" _POSITION=\"START\" -->",
+                "<!-- MARL:HtmlPart _KEY=\"Feature\" _POSITION=\"END\" -->");
     if (!doc.loadFile(text, "SOURCE_TYPE=1").empty()) std::abort();
     const MarlPart& root = *doc.rootPart();
     head = root.parts().part(1).get();
@@ -190,13 +190,13 @@ struct MarlPage {
 #ifdef HAVE_CTEMPLATE
 struct CtemplatePage {
   CtemplatePage() {
-    ctemplate::StringToTemplateCache("detail", convert("{{", "}}", "{{#Spec}}", "{{/Spec}}"), ctemplate::DO_NOT_STRIP);
+    ctemplate::StringToTemplateCache("detail", convert("{{", "}}", "{{#Feature}}", "{{/Feature}}"), ctemplate::DO_NOT_STRIP);
   }
   void render(const PageValues& v, std::string& out) {
     ctemplate::TemplateDictionary dict("detail");
     for (size_t i = 0; i < v.outer.size(); ++i) dict.SetValue(kOuterNames[i], v.outer[i]);
     for (const auto& r : v.rows) {
-      ctemplate::TemplateDictionary* row = dict.AddSectionDictionary("Spec");
+      ctemplate::TemplateDictionary* row = dict.AddSectionDictionary("Feature");
       for (size_t i = 0; i < r.size(); ++i) row->SetValue(kRowNames[i], r[i]);
     }
     ctemplate::ExpandTemplate("detail", ctemplate::DO_NOT_STRIP, &dict, &out);
@@ -206,7 +206,7 @@ struct CtemplatePage {
 
 #ifdef HAVE_MSTCH
 struct MstchPage {
-  std::string text = convert("{{{", "}}}", "{{#Spec}}", "{{/Spec}}");
+  std::string text = convert("{{{", "}}}", "{{#Feature}}", "{{/Feature}}");
   void render(const PageValues& v, std::string& out) {
     mstch::map context;
     for (size_t i = 0; i < v.outer.size(); ++i) context.emplace(kOuterNames[i], v.outer[i]);
@@ -216,7 +216,7 @@ struct MstchPage {
       for (size_t i = 0; i < r.size(); ++i) row.emplace(kRowNames[i], r[i]);
       rows.push_back(std::move(row));
     }
-    context.emplace("Spec", std::move(rows));
+    context.emplace("Feature", std::move(rows));
     out += mstch::render(text, context);
   }
 };
