@@ -1,19 +1,10 @@
 #include "dispatch.h"
 
+#include "common/ascii.h"
+
 namespace quill {
 
 namespace {
-
-bool sameNameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 const MemberInfo& findOrRaise(Dispatch& object, std::string_view member) {
   const MemberInfo* m = object.classInfo().find(member);
@@ -25,7 +16,7 @@ const MemberInfo& findOrRaise(Dispatch& object, std::string_view member) {
 
 const MemberInfo* ClassInfo::find(std::string_view name) const noexcept {
   for (const auto& m : members_)
-    if (sameNameNoCase(m.name, name)) return &m;
+    if (equalsIgnoringAsciiCase(m.name, name)) return &m;
   return nullptr;
 }
 

@@ -1,15 +1,8 @@
 #include "object_factory.h"
 
-namespace quill {
+#include "common/ascii.h"
 
-namespace {
-std::string foldAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-}  // namespace
+namespace quill {
 
 ObjectFactory& ObjectFactory::instance() {
   static ObjectFactory factory;
@@ -24,7 +17,7 @@ const ObjectFactory::Entry* ObjectFactory::findLocked(std::string_view folded) c
 
 void ObjectFactory::registerClass(std::string progId, Creator creator) {
   std::lock_guard lock(mutex_);
-  std::string folded = foldAscii(progId);
+  std::string folded = toLowerAscii(progId);
   for (auto& e : entries_) {
     if (e.folded == folded) {
       e.creator = std::move(creator);
@@ -36,14 +29,14 @@ void ObjectFactory::registerClass(std::string progId, Creator creator) {
 
 bool ObjectFactory::isRegistered(std::string_view progId) const {
   std::lock_guard lock(mutex_);
-  return findLocked(foldAscii(progId)) != nullptr;
+  return findLocked(toLowerAscii(progId)) != nullptr;
 }
 
 ObjectRef ObjectFactory::create(std::string_view progId) const {
   Creator creator;
   {
     std::lock_guard lock(mutex_);
-    if (const Entry* e = findLocked(foldAscii(progId))) creator = e->creator;
+    if (const Entry* e = findLocked(toLowerAscii(progId))) creator = e->creator;
   }
   if (!creator) throw runtimeError(kCannotCreateObject, std::string(progId));
   return creator();

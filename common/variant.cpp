@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "common/ascii.h"
 #include "automation_error.h"
 #include "dispatch.h"
 
@@ -19,17 +20,6 @@ std::string_view trim(std::string_view s) {
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
   return s;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 [[noreturn]] void typeMismatch() { throw runtimeError(kTypeMismatch); }
@@ -109,8 +99,8 @@ bool Variant::toBool() const {
     case Type::Double: return std::get<double>(value_) != 0;
     case Type::String: {
       std::string_view s = trim(std::get<std::string>(value_));
-      if (equalsNoCase(s, "true")) return true;
-      if (equalsNoCase(s, "false")) return false;
+      if (equalsIgnoringAsciiCase(s, "true")) return true;
+      if (equalsIgnoringAsciiCase(s, "false")) return false;
       if (auto d = parseNumber(s)) return *d != 0;
       break;
     }

@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <unordered_set>
 
+#include "common/ascii.h"
 #include "common/automation_error.h"
 #include "common/utf.h"
 
@@ -85,13 +86,6 @@ inline size_t findIn(std::string_view s, char c, size_t from = 0) {
   if (from >= s.size()) return std::string_view::npos;
   const char* hit = findByte(s.data() + from, s.data() + s.size(), c);
   return hit ? static_cast<size_t>(hit - s.data()) : std::string_view::npos;
-}
-
-std::string asciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
 }
 
 AutomationError wrongTagName(int32_t number, std::string_view index) {
@@ -1008,7 +1002,7 @@ void cvDomDoc::parseInto(cvDomNode& start, const std::shared_ptr<ReadTree>& tree
           break;
         case clsTagString::kDeclaration:
           parseAttrs(tag.attrText, [&](std::string_view name, std::string_view value) {
-            declaration_.set(asciiLower(name), std::string(value));
+            declaration_.set(toLowerAscii(name), std::string(value));
           });
           break;
       }
@@ -1145,15 +1139,15 @@ DomNodeRef cvDomDoc::createNode(std::string tagName) const {
 }
 
 std::string cvDomDoc::getAttr(std::string_view name, std::string_view defaultValue) const {
-  if (const std::string* v = declaration_.find(asciiLower(name))) return *v;
+  if (const std::string* v = declaration_.find(toLowerAscii(name))) return *v;
   return std::string(defaultValue);
 }
 
 void cvDomDoc::setAttr(std::string_view name, std::string value) {
-  declaration_.set(asciiLower(name), std::move(value));
+  declaration_.set(toLowerAscii(name), std::move(value));
 }
 
-void cvDomDoc::removeAttr(std::string_view name) { declaration_.erase(asciiLower(name)); }
+void cvDomDoc::removeAttr(std::string_view name) { declaration_.erase(toLowerAscii(name)); }
 
 std::string cvDomDoc::documentText() const {
   std::string out = "<?xml";

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/utf.h"
 
 namespace fs = std::filesystem;
@@ -20,17 +21,6 @@ std::string_view trim(std::string_view s) {
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && (isBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
   return s;
-}
-
-bool sameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // One line of the file, its ending kept so that untouched lines are written
@@ -110,11 +100,11 @@ bool readValue(const std::string& file, std::string_view section, std::string_vi
     std::string_view name;
     if (sectionOf(line.body, name)) {
       if (inSection) return false;  // the first section of that name ended
-      inSection = sameNoCase(name, section);
+      inSection = equalsIgnoringAsciiCase(name, section);
       continue;
     }
     std::string_view k, v;
-    if (!inSection || !keyOf(line.body, k, v) || !sameNoCase(k, key)) continue;
+    if (!inSection || !keyOf(line.body, k, v) || !equalsIgnoringAsciiCase(k, key)) continue;
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
       v = v.substr(1, v.size() - 2);
     value.assign(v);
@@ -145,12 +135,12 @@ bool writeValue(const std::string& file, std::string_view section, std::string_v
     std::string_view name;
     if (sectionOf(lines[i].body, name)) {
       if (sectionLine >= 0) break;
-      if (sameNoCase(name, section)) sectionLine = lastLine = static_cast<ptrdiff_t>(i);
+      if (equalsIgnoringAsciiCase(name, section)) sectionLine = lastLine = static_cast<ptrdiff_t>(i);
       continue;
     }
     if (sectionLine < 0) continue;
     std::string_view k, v;
-    if (keyOf(lines[i].body, k, v) && sameNoCase(k, key)) {
+    if (keyOf(lines[i].body, k, v) && equalsIgnoringAsciiCase(k, key)) {
       keyLine = static_cast<ptrdiff_t>(i);
       break;
     }
