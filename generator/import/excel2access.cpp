@@ -9,6 +9,7 @@
 
 #include "common/ordered_map.h"
 #include "generator/import/workbook_reader.h"
+#include "generator/pages/catalogue.h"
 
 namespace quill {
 namespace {
@@ -233,6 +234,7 @@ std::string excel2Access(const std::string& workbookPath, const std::string& dat
     }
     db->commit();
     db.reset();
+    pages::createCatalogueIndexes(databasePath);
     return {};
   } catch (const std::exception& e) {
     db.reset();  // keeps the tables and rows made so far

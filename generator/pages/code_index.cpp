@@ -1,27 +1,23 @@
-// clsCodeIndex: Output/Index.htm, every item code in code order.
+// clsCodeIndex: Output/Index.htm, every item code in code order. The codes
+// are one cursor that the IndexLink blocks take from, one code each; an
+// IndexRow block is written again while codes are left.
 #include "generator/pages/page_generators.h"
 #include "generator/pages/page_text.h"
 
 namespace quill::pages {
 
 void clsCodeIndex::generate() {
-  if (openRecordset("select COL1 from SHEET1 order by COL1", codes_)) return;
-  std::shared_ptr<MarlPart> root;
-  std::string result = loadTemplate(path_ + "HtmlTemplate/Index.htm", root);
-  if (!result.empty()) {
-    errMsg_ = std::move(result);
-  } else {
-    addDebugMsg("Get Html");
-    beginPage();
-    writePart(*root);
-    savePage("Index.htm");
-  }
+  codes_ = catalogue().codes();
+  const std::shared_ptr<MarlPart> root = loadTemplate("HtmlTemplate/Index.htm");
+  addDebugMsg("Get Html");
+  beginPage();
+  writePart(*root);
   codes_.close();
+  savePage("Index.htm");
 }
 
 void clsCodeIndex::writeContainer(MarlPart& child) {
-  debugMsg_ += "Get Key";
-  addDebugMsg(child.key());
+  addDebugKey(child.key());
   const std::string& key = child.key();
   if (key == "IndexLink") {
     if (codes_.eof()) return;
@@ -31,7 +27,7 @@ void clsCodeIndex::writeContainer(MarlPart& child) {
     setVar(child, "Letter2", upperCharacter(currentCode_, 1));
     setVar(child, "Letter3", upperCharacter(currentCode_, 2));
     setVar(child, "Code", currentCode_);
-    setVar(child, "CodeFile", urlEncode("Detail_" + currentCode_ + ".htm"));
+    setVar(child, "CodeFile", urlEncode(detailPageName(currentCode_)));
     writePart(child);
     codes_.moveNext();
     ++taken_;

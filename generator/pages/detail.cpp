@@ -1,67 +1,55 @@
 // clsDetail: one page per item, Output/Detail_<code>.htm, group by group (in
 // group order) and within a group in code order, with the previous and next
-// item of the same group.
+// item of the same group. The items of a group are one cursor; the next
+// item's code is read by moving the cursor before the current page is made.
 #include "generator/pages/page_generators.h"
 #include "generator/pages/page_text.h"
 
 namespace quill::pages {
 
 void clsDetail::generate() {
-  if (loadGroups()) return;
-  if (loadTemplate()) return;
+  const std::vector<Group> groups = catalogue().groups();
+  root_ = loadTemplate("HtmlTemplate/Detail.htm");
   rowFields_.clear();
-  for (const auto& [group, num] : groupNumbers_) {
+  for (const Group& group : groups) {
     currentGroup_ = group;
-    currentGroupNum_ = num;
-    groupFile_ = urlEncode(group + ".htm");
-    if (openRecordset("select * from SHEET1 where  COL2=? order by COL1", {group}, items_)) return;
-    const int fields = items_.fieldCount();
-    const int code = items_.fieldIndex("COL1");
+    groupFile_ = urlEncode(groupPageName(group.name));
+    items_ = catalogue().itemsOf(group.name);
+    const int code = items_.fieldIndex(column::kCode);
     previousCode_.clear();
     while (!items_.eof()) {
-      for (int i = 0; i < fields; ++i) {
-        const char* name = items_.fieldName(i);
-        // Every row has the same columns: overwrite in place when the entry is there.
-        if (static_cast<size_t>(i) < rowFields_.size() && rowFields_.at(i).first == name)
-          rowFields_.at(i).second.assign(items_.text(i));
-        else
-          rowFields_.set(name, std::string(items_.text(i)));
-      }
-      const std::string* current = rowFields_.find("COL1");
-      currentCode_ = current ? *current : std::string();
+      readRow();
       items_.moveNext();
       if (items_.eof() || code < 0)
         nextCode_.clear();
       else
         nextCode_.assign(items_.text(code));
-      if (makeDetailPage()) return;
+      makeDetailPage();  // a page that cannot be made stops the remaining ones
       previousCode_ = currentCode_;
     }
     items_.close();
   }
 }
 
-bool clsDetail::loadGroups() {
-  Recordset rs;
-  if (openRecordset("select DISTINCT COL2 from SHEET1 order by COL2", rs)) return true;
-  groupNumbers_.clear();
-  for (int n = 1; !rs.eof(); rs.moveNext(), ++n) groupNumbers_.insert(std::string(rs.text(0)), n);
-  return false;
-}
-
-bool clsDetail::loadTemplate() {
-  errMsg_ = PageGenerator::loadTemplate(path_ + "HtmlTemplate/Detail.htm", root_);
-  return !errMsg_.empty();
-}
-
-bool clsDetail::makeDetailPage() {
-  if (const std::string why = pageNameProblem(currentCode_, true); !why.empty()) {
-    errMsg_ = "The item code \"" + currentCode_ + "\" cannot name a page file: " + why;
-    return true;
+// Copies the current row into the row fields and takes its code.
+void clsDetail::readRow() {
+  for (int i = 0, fields = items_.fieldCount(); i < fields; ++i) {
+    const char* name = items_.fieldName(i);
+    // Every row has the same columns: overwrite in place when the entry is there.
+    if (static_cast<size_t>(i) < rowFields_.size() && rowFields_.at(i).first == name)
+      rowFields_.at(i).second.assign(items_.text(i));
+    else
+      rowFields_.set(name, std::string(items_.text(i)));
   }
+  const std::string* code = rowFields_.find(column::kCode);
+  currentCode_ = code ? *code : std::string();
+}
+
+void clsDetail::makeDetailPage() {
+  checkPageName("item code", currentCode_, true);
   beginPage();
   writePart(*root_);
-  return savePage("Detail_" + currentCode_ + ".htm");
+  savePage(detailPageName(currentCode_));
 }
 
 void clsDetail::writeContainer(MarlPart& child) {
@@ -75,20 +63,20 @@ void clsDetail::writeContainer(MarlPart& child) {
     setVar(child, "Letter3", upperCharacter(currentCode_, 2));
     for (const auto& [name, value] : rowFields_) setVar(child, name, value);
     setVar(child, "Code", currentCode_);
-    setVar(child, "CodeFile", urlEncode("Detail_" + currentCode_ + ".htm"));
-    setVar(child, "GroupName", currentGroup_);
+    setVar(child, "CodeFile", urlEncode(detailPageName(currentCode_)));
+    setVar(child, "GroupName", currentGroup_.name);
     setVar(child, "GroupFile", groupFile_);
     writePart(child);
   } else if (key == "ReturnLink") {
-    setVar(child, "GroupNum", std::to_string(currentGroupNum_));
-    setVar(child, "GroupName", currentGroup_);
+    setVar(child, "GroupNum", std::to_string(currentGroup_.number));
+    setVar(child, "GroupName", currentGroup_.name);
     setVar(child, "GroupFile", groupFile_);
     writePart(child);
   } else if (key == "PrevItemLink" || key == "NextItemLink") {
     const std::string& code = key == "PrevItemLink" ? previousCode_ : nextCode_;
     if (code.empty()) return;
     setVar(child, "Code", code);
-    setVar(child, "CodeFile", urlEncode("Detail_" + code + ".htm"));
+    setVar(child, "CodeFile", urlEncode(detailPageName(code)));
     writePart(child);
   } else {
     writePart(child);

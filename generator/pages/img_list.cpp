@@ -1,89 +1,84 @@
 // clsImgList: one page per group, Output/<group>.htm, listing the group's
-// makers and, per maker, its items. The template is Html/ItemList.htm.
+// makers and, per maker, its items. The makers of every group are read
+// first; the template (Html/ItemList.htm) is loaded once and written for
+// each group, its MakerItems block opening the items of one maker at a time.
 #include "generator/pages/page_generators.h"
 #include "generator/pages/page_text.h"
 
 namespace quill::pages {
 
 void clsImgList::generate() {
-  if (loadMakers()) return;
-  if (loadTemplate()) return;
-  int n = 0;
-  for (const auto& [group, makers] : groups_) {
-    ++n;
+  loadMakers();
+  root_ = loadTemplate("Html/ItemList.htm");
+  for (const GroupMakers& entry : groups_) {
     // Items without a group (a blank cell, or an empty row inside the
     // sheet) have no list page, as they have no letter on the subject page.
-    if (group.empty()) continue;
-    currentGroup_ = group;
-    currentMakers_ = &makers;
-    makeGroupPage(n);  // a failed page leaves ErrMsg set; the next group goes on
+    if (entry.group.name.empty()) continue;
+    try {
+      makeGroupPage(entry);
+    } catch (const std::exception& e) {
+      recordFailure(e);  // the next group's page is still made
+    }
   }
 }
 
-bool clsImgList::loadMakers() {
-  Recordset groups;
-  if (openRecordset("select DISTINCT COL2 from SHEET1 order by COL2", groups)) return true;
+void clsImgList::loadMakers() {
   groups_.clear();
-  Recordset makers;
-  for (; !groups.eof(); groups.moveNext()) {
-    const std::string group(groups.text(0));
-    if (openRecordset("select DISTINCT COL4 from SHEET1 where COL2 = ? order by COL4", {group}, makers))
-      return true;
-    MakerMap map;
-    for (; !makers.eof(); makers.moveNext()) map.insert(std::string(makers.text(0)), std::string());
-    makers.close();
-    groups_.insert(group, std::move(map));
+  for (Group& group : catalogue().groups()) {
+    GroupMakers entry{std::move(group), {}};
+    for (Recordset makers = catalogue().makersOf(entry.group.name); !makers.eof(); makers.moveNext())
+      entry.makers.emplace_back(makers.text(0));
+    groups_.push_back(std::move(entry));
   }
-  return false;
 }
 
-bool clsImgList::loadTemplate() {
-  errMsg_ = PageGenerator::loadTemplate(path_ + "Html/ItemList.htm", root_);
-  return !errMsg_.empty();
-}
-
-bool clsImgList::makeGroupPage(int groupNum) {
-  if (const std::string why = pageNameProblem(currentGroup_, false); !why.empty()) {
-    errMsg_ = "The group \"" + currentGroup_ + "\" cannot name a page file: " + why;
-    return true;
-  }
-  const std::string fileName = currentGroup_ + ".htm";
-  setVar(*root_, "GroupName", currentGroup_);
-  setVar(*root_, "GroupNum", std::to_string(groupNum));
+void clsImgList::makeGroupPage(const GroupMakers& entry) {
+  const std::string& group = entry.group.name;
+  checkPageName("group", group, false);
+  const std::string fileName = groupPageName(group);
+  current_ = &entry;
+  setVar(*root_, "GroupName", group);
+  setVar(*root_, "GroupNum", std::to_string(entry.group.number));
   setVar(*root_, "GroupFile", urlEncode(fileName));
   items_.close();
   beginPage();
   writePart(*root_);
   items_.close();
-  return savePage(fileName);
+  savePage(fileName);
 }
 
 void clsImgList::writeContainer(MarlPart& child) {
   const std::string& key = child.key();
   if (key == "MakerList" || key == "MakerItems") {
-    if (!currentMakers_) return;
+    if (!current_) return;
     const bool items = key == "MakerItems";
     int n = 0;
-    for (const auto& entry : *currentMakers_) {
-      currentMaker_ = entry.first;
+    for (const std::string& maker : current_->makers) {
+      currentMaker_ = maker;
       child.vars().reset();
-      setVar(child, "COL4", currentMaker_);
+      setVar(child, column::kMaker, currentMaker_);
       setVar(child, "MakerId", "maker" + std::to_string(++n));
-      if (items && openRecordset("select * from SHEET1 where  COL2=? and COL4 =?",
-                                 {currentGroup_, currentMaker_}, items_)) {
-        endContainer_ = true;
-        return;
+      if (items) {
+        items_.close();  // its statement serves the next maker
+        try {
+          items_ = catalogue().itemsOf(current_->group.name, currentMaker_);
+        } catch (const CatalogueError& e) {
+          // The rest of this container is left out; the page is still made.
+          recordFailure(e);
+          endContainer_ = true;
+          return;
+        }
       }
       writePart(child);
     }
   } else if (key == "Item") {
     writeItem(child);
-  } else if (key == "COL6") {
+  } else if (key == column::kFlag) {
     // The flag of the current item; outside an item there is none.
     if (items_.eof()) return;
-    const int i = items_.fieldIndex("COL6");
+    const int i = items_.fieldIndex(column::kFlag);
     if (i < 0 || items_.isNull(i) || items_.text(i) == "0") return;
-    setVar(child, "COL6", items_.text(i));
+    setVar(child, column::kFlag, items_.text(i));
     writePart(child);
   } else {
     writePart(child);
@@ -93,12 +88,12 @@ void clsImgList::writeContainer(MarlPart& child) {
 void clsImgList::writeItem(MarlPart& child) {
   // Without a MakerItems part around it there are no items to write.
   if (!items_.isOpen()) return;
-  const int code = items_.fieldIndex("COL1");
+  const int code = items_.fieldIndex(column::kCode);
   const int fields = items_.fieldCount();
   while (!items_.eof()) {
     child.vars().reset();
     for (int i = 0; i < fields; ++i) setVar(child, items_.fieldName(i), items_.text(i));
-    if (code >= 0) setVar(child, "CodeFile", urlEncode("Detail_" + std::string(items_.text(code)) + ".htm"));
+    if (code >= 0) setVar(child, "CodeFile", urlEncode(detailPageName(items_.text(code))));
     writePart(child);
     items_.moveNext();
   }

@@ -1,59 +1,28 @@
 // The frame shared by the four page generators: the script contract
-// (OutputFile, DebugMsg, ErrMsg), the catalogue database Data.mdb (an SQLite
-// file), the template document, and the recursive writer that walks a
-// template's part tree into a page buffer written to one file per page.
+// (OutputFile, DebugMsg, ErrMsg), the catalogue, the page templates, and the
+// recursive writer that walks a template's part tree into a page buffer
+// written to one file per page.
+//
+// Inside a generator a failure is an exception; outputFile() is the boundary
+// that turns the one that stopped the generator into ErrMsg.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "common/dispatch.h"
-#include "common/ordered_map.h"
-#include "engine/marl_doc.h"
 #include "engine/marl_part.h"
+#include "generator/pages/catalogue.h"
 
 namespace quill::pages {
 
-// A forward-only, read-only cursor over the rows of one query. It borrows a
-// prepared statement of its generator and resets it when closed.
-class Recordset {
+// A page that cannot be made: its template does not load, its name is not a
+// safe file name, or its file cannot be written. what() is the text for ErrMsg.
+class PageError : public std::runtime_error {
  public:
-  Recordset() = default;
-  Recordset(const Recordset&) = delete;
-  Recordset& operator=(const Recordset&) = delete;
-  ~Recordset() { close(); }
-
-  bool isOpen() const noexcept { return stmt_ != nullptr; }
-  bool eof() const noexcept { return stmt_ == nullptr || eof_; }
-  // Advances to the next row; raises std::runtime_error when the database fails.
-  void moveNext();
-  void close() noexcept;
-
-  int fieldCount() const noexcept { return stmt_ ? sqlite3_column_count(stmt_) : 0; }
-  const char* fieldName(int i) const { return sqlite3_column_name(stmt_, i); }
-  // The index of a field by name, or -1.
-  int fieldIndex(std::string_view name) const;
-  bool isNull(int i) const { return sqlite3_column_type(stmt_, i) == SQLITE_NULL; }
-  // The field as text (a null field reads as the empty text).
-  std::string_view text(int i) const;
-
- private:
-  friend class PageGenerator;
-  sqlite3_stmt* stmt_ = nullptr;
-  bool* inUse_ = nullptr;  // the cache's flag, or nullptr for a statement of its own
-  bool eof_ = true;
-};
-
-// A query parameter: a text, or SQL NULL.
-struct SqlValue {
-  SqlValue(std::string_view t) : text(t) {}  // NOLINT: implicit on purpose
-  SqlValue(const std::string& t) : text(t) {}  // NOLINT
-  SqlValue(const char* t) : text(t) {}  // NOLINT
-  std::string_view text;
+  using std::runtime_error::runtime_error;
 };
 
 class PageGenerator : public Dispatch {
@@ -70,53 +39,53 @@ class PageGenerator : public Dispatch {
   const std::string& debugMsg() const noexcept { return debugMsg_; }
 
  protected:
-  // The generator's own work, after the common start. Exceptions escaping it
-  // become ErrMsg.
+  // The generator's own work, after the common start. An exception escaping
+  // it stops the generator and becomes ErrMsg.
   virtual void generate() = 0;
   // Handles one container child of a part being written.
   virtual void writeContainer(MarlPart& child) = 0;
 
-  bool openConnection();
-  // Opens sql with its parameters bound in order; on failure ErrMsg is set
-  // and the result is true (failed).
-  bool openRecordset(std::string_view sql, std::initializer_list<SqlValue> params, Recordset& rs);
-  bool openRecordset(std::string_view sql, Recordset& rs) { return openRecordset(sql, {}, rs); }
-  void addDebugMsg(std::string_view text);
+  // The project's catalogue, opened on the first query and kept open for the
+  // life of the generator.
+  Catalogue& catalogue();
 
-  // Loads a template by full path; "" on success, else the engine's text.
-  std::string loadTemplate(const std::string& file, std::shared_ptr<MarlPart>& root);
+  // Loads the template at relativePath in the project folder and returns its
+  // root part; raises PageError with the engine's message.
+  std::shared_ptr<MarlPart> loadTemplate(std::string_view relativePath) const;
 
   // Writes every child of container: text parts into the page buffer,
   // container parts through writeContainer.
   void writePart(MarlPart& container);
 
-  // Page buffer handling: begin a page, then write it to folder + "Output/" + name.
-  // On failure ErrMsg is set and the result is true.
+  // Page buffer handling: begin a page, then write it to folder + "Output/" +
+  // fileName; raises PageError when the file cannot be written.
   void beginPage() { page_.clear(); }
-  bool savePage(std::string_view fileName);
+  void savePage(std::string_view fileName) const;
+
+  // Raises PageError when value (a group or an item code, named by what) cannot
+  // be part of a page file name; see pageNameProblem.
+  static void checkPageName(std::string_view what, const std::string& value, bool allowEmpty);
+
+  // A failure that ends one page but not the generator: ErrMsg tells the last one.
+  void recordFailure(const std::exception& e) { errMsg_ = e.what(); }
+
+  void addDebugMsg(std::string_view text);
+  void addDebugKey(const std::string& key);
 
   // Sets a variable of a part when the part has it.
   static void setVar(MarlPart& part, std::string_view name, std::string_view value) {
     if (MarlVar* v = part.vars().find(name)) v->replace(value);
   }
 
-  std::string errMsg_;
-  std::string debugMsg_;
-  std::string path_;
   // Set by writeContainer to end the writing of the container being written
   // (its remaining children are left out; the caller's container goes on).
   bool endContainer_ = false;
 
  private:
-  void beginRead();
-  void endRead() noexcept;
-
-  struct Cached {
-    sqlite3_stmt* stmt = nullptr;
-    bool inUse = false;
-  };
-  sqlite3* db_ = nullptr;
-  OrderedMap<std::string, std::unique_ptr<Cached>> statements_;
+  std::string errMsg_;
+  std::string debugMsg_;
+  std::string path_;
+  std::unique_ptr<Catalogue> catalogue_;
   std::string page_;
 };
 

@@ -3,8 +3,8 @@
 //   clsCodeIndex  Output/Index.htm      every item code, in code order
 //   clsImgList    Output/<group>.htm    one page per group: makers and items
 //   clsDetail     Output/Detail_<code>.htm  one page per item
-// They read table SHEET1 of Data.mdb (COL1 code, COL2 group, COL4 maker,
-// COL6 flag) and fill the templates through the template engine.
+// They read the catalogue (catalogue.h) and fill the templates through the
+// template engine.
 #pragma once
 
 #include <memory>
@@ -25,7 +25,7 @@ class clsSubject final : public PageGenerator {
   void writeContainer(MarlPart& child) override;
 
  private:
-  using GroupMap = OrderedMap<std::string, int>;
+  using GroupMap = OrderedMap<std::string, int>;  // group name -> group number
   OrderedMap<std::string, GroupMap> letters_;
   std::string currentLetter_;
   const GroupMap* currentGroups_ = nullptr;
@@ -55,19 +55,19 @@ class clsImgList final : public PageGenerator {
   void writeContainer(MarlPart& child) override;
 
  private:
-  using MakerMap = OrderedMap<std::string, std::string>;
-  bool loadMakers();
-  bool loadTemplate();
-  bool makeGroupPage(int groupNum);
+  struct GroupMakers {
+    Group group;
+    std::vector<std::string> makers;  // distinct, in name order
+  };
+  void loadMakers();
+  void makeGroupPage(const GroupMakers& entry);
   void writeItem(MarlPart& child);
 
-  OrderedMap<std::string, MakerMap> groups_;
-  std::string currentGroup_;
-  const MakerMap* currentMakers_ = nullptr;
+  std::vector<GroupMakers> groups_;
+  const GroupMakers* current_ = nullptr;
   std::string currentMaker_;
   Recordset items_;
   std::shared_ptr<MarlPart> root_;
-  bool stopContainer_ = false;
 };
 
 class clsDetail final : public PageGenerator {
@@ -79,14 +79,11 @@ class clsDetail final : public PageGenerator {
   void writeContainer(MarlPart& child) override;
 
  private:
-  bool loadGroups();
-  bool loadTemplate();
-  bool makeDetailPage();
+  void readRow();
+  void makeDetailPage();
 
-  OrderedMap<std::string, int> groupNumbers_;
-  std::string currentGroup_;
+  Group currentGroup_;
   std::string groupFile_;  // the group's page, URL-encoded
-  int currentGroupNum_ = 0;
   Recordset items_;
   OrderedMap<std::string, std::string> rowFields_;
   std::string currentCode_;

@@ -1,3 +1,6 @@
+// Text helpers of the page generators. Characters are counted and upper-cased
+// as Unicode code points (Qt's case tables for anything beyond ASCII); links
+// and anchors are built from bytes, so they work for any catalogue value.
 #include "generator/pages/page_text.h"
 
 #include <QString>
@@ -58,7 +61,7 @@ std::string letterId(std::string_view letter) {
   return id;
 }
 
-std::string pageNameProblem(std::string_view name, bool allowEmpty) {
+std::optional<std::string_view> pageNameProblem(std::string_view name, bool allowEmpty) {
   for (const char c : name) {
     const auto b = static_cast<unsigned char>(c);
     if (c == '/' || c == '\\') return "it holds a path separator";
@@ -71,7 +74,7 @@ std::string pageNameProblem(std::string_view name, bool allowEmpty) {
   const std::string_view trimmed = name.substr(first, last - first);
   if (trimmed == "." || trimmed == "..") return "it names a folder";
   if (!allowEmpty && trimmed.empty()) return "it is empty";
-  return {};
+  return std::nullopt;
 }
 
 }  // namespace quill::pages

@@ -3,6 +3,7 @@
 // keeps page files made from catalogue values inside the output folder.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,9 +21,9 @@ std::string urlEncode(std::string_view text);
 // character, joined by "-" ("A" gives "L41", "あ" gives "L3042").
 std::string letterId(std::string_view letter);
 
-// Why a catalogue value cannot be part of a page file name, or "" when it
-// can. Refused: path separators, control characters, "." and "..", and,
+// Why a catalogue value cannot be part of a page file name, or nothing when
+// it can. Refused: path separators, control characters, "." and "..", and,
 // unless allowEmpty, a name that is empty or blank.
-std::string pageNameProblem(std::string_view name, bool allowEmpty);
+std::optional<std::string_view> pageNameProblem(std::string_view name, bool allowEmpty);
 
 }  // namespace quill::pages

@@ -1,4 +1,7 @@
-// clsSubject: Output/Subject.htm, the groups arranged by their first character.
+// clsSubject: Output/Subject.htm, the groups arranged by their first
+// character. The letters are collected first (letter -> group -> number);
+// the template's LetterGroup block then walks them, and its LetterRow blocks
+// take the letter's groups k at a time, one per GroupLink.
 #include "common/utf.h"
 #include "generator/pages/page_generators.h"
 #include "generator/pages/page_text.h"
@@ -6,31 +9,19 @@
 namespace quill::pages {
 
 void clsSubject::generate() {
-  Recordset rs;
-  if (openRecordset("select DISTINCT COL2 from SHEET1 order by COL2", rs)) return;
-
-  // Group numbers count every distinct group, an empty one included, so they
-  // match the numbers of the item-list and detail pages. An empty group has
-  // no first character and gets no letter. A letter that comes back after
-  // another one (case-mixed sorting) joins the groups it already has.
+  // An empty group has no first character and gets no letter (it keeps its
+  // number all the same). A letter that comes back after another one
+  // (case-mixed sorting) joins the groups it already has.
   letters_.clear();
-  int n = 1;
-  for (; !rs.eof(); rs.moveNext(), ++n) {
-    const std::string_view value = rs.text(0);
-    const std::string_view letter = firstCharacter(value);
+  for (const Group& group : catalogue().groups()) {
+    const std::string_view letter = firstCharacter(group.name);
     if (letter.empty()) continue;
     GroupMap* groups = letters_.find(letter);
     if (!groups) groups = &letters_.set(std::string(letter), GroupMap());
-    groups->insert(std::string(value), n);
+    groups->insert(group.name, group.number);
   }
-  rs.close();
 
-  std::shared_ptr<MarlPart> root;
-  std::string result = loadTemplate(path_ + "HtmlTemplate/Subject.htm", root);
-  if (!result.empty()) {
-    errMsg_ = std::move(result);
-    return;
-  }
+  const std::shared_ptr<MarlPart> root = loadTemplate("HtmlTemplate/Subject.htm");
   addDebugMsg("Get Html");
   beginPage();
   writePart(*root);
@@ -38,8 +29,7 @@ void clsSubject::generate() {
 }
 
 void clsSubject::writeContainer(MarlPart& child) {
-  debugMsg_ += "Get Key";
-  addDebugMsg(child.key());
+  addDebugKey(child.key());
   const std::string& key = child.key();
   if (key == "LetterLink") {
     for (const auto& [letter, groups] : letters_) {
@@ -82,7 +72,7 @@ void clsSubject::writeContainer(MarlPart& child) {
     child.vars().reset();
     setVar(child, "GroupName", name);
     setVar(child, "GroupNum", std::to_string(num));
-    setVar(child, "GroupFile", urlEncode(name + ".htm"));
+    setVar(child, "GroupFile", urlEncode(groupPageName(name)));
     writePart(child);
     ++position_;
   } else {
