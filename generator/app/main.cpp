@@ -15,9 +15,9 @@
 #include "generator/app/command_line.h"
 #include "generator/app/startup.h"
 #include "generator/pages/page_frame.h"
-#include "generator/run/terminal_status.h"
+#include "generator/report/terminal_prompter.h"
+#include "generator/report/terminal_status.h"
 #include "generator/ui/frm_status.h"
-#include "generator/ui/prompter.h"
 #include "generator/ui/qt_prompter.h"
 #include "store/store.h"
 

@@ -1,3 +1,6 @@
+// Batch mode's start-up: every error before or around the run is caught here
+// and shown as "Main:" with its description; the run's own failures are
+// reported by the run and only change the exit status.
 #include "generator/app/startup.h"
 
 #include "common/automation_error.h"
@@ -9,7 +12,7 @@ namespace quill {
 int runBatch(const std::string& projectPath, const StartupServices& services) {
   try {
     ProjectContext context;
-    loadCaptions(context, services.appFolder);
+    loadCaptionDocument(context, services.appFolder);
     loadProject(context, projectPath);
     switch (runGeneration(context, *services.display, *services.prompter, services.openFolder)) {
       case RunOutcome::Succeeded: return 0;

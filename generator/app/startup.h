@@ -6,8 +6,8 @@
 #include <iosfwd>
 #include <string>
 
-#include "generator/run/status_display.h"
-#include "generator/ui/prompter.h"
+#include "generator/report/prompter.h"
+#include "generator/report/status_display.h"
 
 namespace quill {
 

@@ -1,3 +1,6 @@
+// The caption document is read before the project, while the store is still
+// lenient; loading the project switches the store to strict mode for every
+// later read of either document.
 #include "generator/project/project_context.h"
 
 namespace quill {
@@ -7,7 +10,7 @@ std::string folderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-void loadCaptions(ProjectContext& context, const std::string& appFolder) {
+void loadCaptionDocument(ProjectContext& context, const std::string& appFolder) {
   context.appFolder = appFolder;
   if (context.appFolder.empty() || context.appFolder.back() != '/') context.appFolder += '/';
   auto captions = cvDomDoc::create();

@@ -18,10 +18,10 @@ struct ProjectContext {
   DomNodeRef messageNode;  // qlang.xml: root / Message
 };
 
-// Reads the caption document appFolder + "qlang.xml" in lenient mode: a
-// missing `forms` or `Message` node is created empty. Raises the store's
-// errors for a missing or malformed file.
-void loadCaptions(ProjectContext& context, const std::string& appFolder);
+// Reads the caption document appFolder + "qlang.xml" and takes its `forms`
+// and `Message` nodes, in lenient mode: a missing one is created empty.
+// Raises the store's errors for a missing or malformed file.
+void loadCaptionDocument(ProjectContext& context, const std::string& appFolder);
 
 // Loads the project definition at path, switches the store to strict mode,
 // takes its Scripts and Setup nodes and writes the definition back at once

@@ -24,7 +24,7 @@ static std::string describeScriptError(const script::ScriptError& e) {
 GenerationRun::GenerationRun(const ProjectContext& context, StatusDisplay& display, Prompter& prompter)
     : context_(context), display_(display), prompter_(prompter), importer_(excel2Access) {}
 
-void GenerationRun::loadCaptions() {
+void GenerationRun::showCaptions() {
   DomNodeRef form = context_.formsNode->node("frmStatus");
   messageNode_ = form->node("Message");
   const std::string cancel = form->node("Command1")->getAttr("Caption", "");
@@ -96,7 +96,7 @@ RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, 
   if (!fs::exists(output)) fs::create_directories(output);
 
   GenerationRun run(context, display, prompter);
-  run.loadCaptions();
+  run.showCaptions();
   const std::string result = run.printoutFile();
   if (!result.empty()) {
     prompter.error(context.messageNode->getAttr("ErrOccured", "") + "\r\n" + result);

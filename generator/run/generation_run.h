@@ -2,15 +2,15 @@
 // selected script entry of the project runs in a fresh script host with the
 // statement OutputFile "<project folder>", its DebugMsg is shown and a
 // non-empty ErrMsg ends the run. Independent of any window: the display and
-// the message boxes are interfaces.
+// the message boxes are interfaces (generator/report).
 #pragma once
 
 #include <functional>
 #include <string>
 
 #include "generator/project/project_context.h"
-#include "generator/run/status_display.h"
-#include "generator/ui/prompter.h"
+#include "generator/report/status_display.h"
+#include "generator/report/prompter.h"
 
 namespace quill {
 
@@ -27,9 +27,10 @@ class GenerationRun {
 
   void setImporter(Importer importer) { importer_ = std::move(importer); }
 
-  // Reads the status window's captions (strict mode: a missing caption
+  // Reads the status window's title and cancel caption from the caption
+  // document and hands them to the display (strict mode: a missing caption
   // raises the store's error, and no run starts).
-  void loadCaptions();
+  void showCaptions();
 
   // Performs the run; "" on success (and on a cancel, or a script file that
   // cannot be read), else the error text.

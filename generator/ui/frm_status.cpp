@@ -1,3 +1,7 @@
+// The window is laid out in its constructor: the animation and the status
+// line on top, the debug text below, the buttons at the bottom. The run
+// drives it through the StatusDisplay calls and lets window events through
+// only in processEvents(), so a click on Cancel lands between entries.
 #include "generator/ui/frm_status.h"
 
 #include <QCloseEvent>
@@ -9,55 +13,56 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "generator/ui/prompter.h"
+#include "generator/report/message_text.h"
+#include "generator/report/prompter.h"
 
 namespace quill {
 
 namespace {
-QString q(const std::string& s) { return QString::fromStdString(toTerminalText(s)); }
+QString q(const std::string& s) { return QString::fromStdString(toLineFeeds(s)); }
 }  // namespace
 
 frmStatus::frmStatus(const std::string& appFolder, Prompter& prompter, QWidget* parent)
     : QDialog(parent),
-      Label1(new QLabel(this)),
-      Text1(new QPlainTextEdit(this)),
-      Command1(new QPushButton(tr("Cancel"), this)),
-      Command2(new QPushButton(this)),
-      Animation1(new QLabel(this)),
-      prompter_(prompter),
-      clip_(new QMovie(QString::fromStdString(appFolder + "printing"), QByteArray(), this)) {
+      statusLabel_(new QLabel(this)),
+      debugText_(new QPlainTextEdit(this)),
+      cancelButton_(new QPushButton(tr("Cancel"), this)),
+      spareButton_(new QPushButton(this)),
+      busyAnimation_(new QLabel(this)),
+      clip_(new QMovie(QString::fromStdString(appFolder + "printing"), QByteArray(), this)),
+      prompter_(prompter) {
   setObjectName("frmStatus");
-  Label1->setObjectName("Label1");
-  Text1->setObjectName("Text1");
-  Command1->setObjectName("Command1");
-  Command2->setObjectName("Command2");
-  Animation1->setObjectName("Animation1");
+  statusLabel_->setObjectName("Label1");
+  debugText_->setObjectName("Text1");
+  cancelButton_->setObjectName("Command1");
+  spareButton_->setObjectName("Command2");
+  busyAnimation_->setObjectName("Animation1");
 
-  Command2->hide();  // on the form, without behaviour
-  Text1->setReadOnly(true);
-  Text1->setMinimumSize(420, 160);
-  Animation1->setMovie(clip_);
-  Animation1->setFixedSize(48, 48);
-  Label1->setWordWrap(true);
+  spareButton_->hide();
+  debugText_->setReadOnly(true);
+  debugText_->setMinimumSize(420, 160);
+  busyAnimation_->setMovie(clip_);
+  busyAnimation_->setFixedSize(48, 48);
+  statusLabel_->setWordWrap(true);
 
   auto* top = new QHBoxLayout;
-  top->addWidget(Animation1);
-  top->addWidget(Label1, 1);
+  top->addWidget(busyAnimation_);
+  top->addWidget(statusLabel_, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(Command2);
-  buttons->addWidget(Command1);
+  buttons->addWidget(spareButton_);
+  buttons->addWidget(cancelButton_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
-  layout->addWidget(Text1, 1);
+  layout->addWidget(debugText_, 1);
   layout->addLayout(buttons);
 
-  connect(Command1, &QPushButton::clicked, this, &frmStatus::confirmCancel);
+  connect(cancelButton_, &QPushButton::clicked, this, &frmStatus::confirmCancel);
 }
 
 void frmStatus::setCaptions(const std::string& title, const std::string& cancelCaption) {
   setWindowTitle(q(title));
-  Command1->setText(q(cancelCaption));
+  cancelButton_->setText(q(cancelCaption));
 }
 
 void frmStatus::started() {
@@ -65,13 +70,13 @@ void frmStatus::started() {
   clip_->start();
 }
 
-void frmStatus::entryStarted(const std::string& statusText, int, int) { Label1->setText(q(statusText)); }
+void frmStatus::entryStarted(const std::string& statusText, int, int) { statusLabel_->setText(q(statusText)); }
 
-void frmStatus::setDebugText(const std::string& text) { Text1->setPlainText(q(text)); }
+void frmStatus::setDebugText(const std::string& text) { debugText_->setPlainText(q(text)); }
 
 void frmStatus::processEvents() { QCoreApplication::processEvents(); }
 
-void frmStatus::notice(const std::string& text) { Text1->appendPlainText(q(text)); }
+void frmStatus::notice(const std::string& text) { debugText_->appendPlainText(q(text)); }
 
 void frmStatus::confirmCancel() {
   if (cancelFlag_) return;

@@ -2,12 +2,16 @@
 // debug text of the entry that finished last, a busy animation and a cancel
 // button. A cancel asks first, then hides the window; the run stops before
 // its next entry.
+//
+// The widgets' object names are the form's control names (Label1, Text1,
+// Command1, Command2, Animation1): captions in qlang.xml and the tests find
+// them by those names.
 #pragma once
 
 #include <QDialog>
 #include <string>
 
-#include "generator/run/status_display.h"
+#include "generator/report/status_display.h"
 
 class QLabel;
 class QMovie;
@@ -32,12 +36,6 @@ class frmStatus : public QDialog, public StatusDisplay {
   void notice(const std::string& text) override;
   bool cancelFlag() const override { return cancelFlag_; }
 
-  QLabel* Label1;
-  QPlainTextEdit* Text1;
-  QPushButton* Command1;
-  QPushButton* Command2;
-  QLabel* Animation1;
-
  protected:
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
@@ -45,8 +43,13 @@ class frmStatus : public QDialog, public StatusDisplay {
  private:
   void confirmCancel();
 
-  Prompter& prompter_;
+  QLabel* statusLabel_;        // Label1
+  QPlainTextEdit* debugText_;  // Text1
+  QPushButton* cancelButton_;  // Command1
+  QPushButton* spareButton_;   // Command2: on the form, without behaviour
+  QLabel* busyAnimation_;      // Animation1
   QMovie* clip_;
+  Prompter& prompter_;
   bool cancelFlag_ = false;
 };
 

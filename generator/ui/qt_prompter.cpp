@@ -1,3 +1,5 @@
+// Each message is a modal QMessageBox over the parent window, with the icon
+// and buttons its kind asks for; a question defaults to its default answer.
 #include "generator/ui/qt_prompter.h"
 
 #include <QMessageBox>

@@ -1,7 +1,7 @@
 // Prompter that shows QMessageBox dialogs owned by a parent window.
 #pragma once
 
-#include "generator/ui/prompter.h"
+#include "generator/report/prompter.h"
 
 class QWidget;
 

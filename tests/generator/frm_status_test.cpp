@@ -48,7 +48,7 @@ TEST(frmStatus, ShowsTheRunAndCancelsOnlyWhenConfirmed) {
   EXPECT_EQ(window.findChild<QPlainTextEdit*>("Text1")->toPlainText(), "Get Html\nGet KeyIndexRow\n");
   EXPECT_TRUE(window.isVisible());
 
-  window.Command1->click();  // answered Cancel: the run goes on
+  window.findChild<QPushButton*>("Command1")->click();  // answered Cancel: the run goes on
   EXPECT_FALSE(window.cancelFlag());
   EXPECT_TRUE(window.isVisible());
 

@@ -29,14 +29,14 @@ class RunTest : public ::testing::Test {
   void SetUp() override { cvDomDoc::setDebugFlag(false); }
 
   std::string run(TestProject& p) {
-    loadCaptions(context, p.appFolder());
+    loadCaptionDocument(context, p.appFolder());
     loadProject(context, p.projectFile());
     GenerationRun generation(context, display, prompter);
     generation.setImporter([this](const std::string&, const std::string& db) {
       std::ofstream(db) << "db";
       return importFailure;
     });
-    generation.loadCaptions();
+    generation.showCaptions();
     return generation.printoutFile();
   }
 

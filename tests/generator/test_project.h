@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/utf.h"
-#include "generator/run/status_display.h"
-#include "generator/ui/prompter.h"
+#include "generator/report/prompter.h"
+#include "generator/report/status_display.h"
 #include "store/dom.h"
 
 namespace quill::test {

@@ -1,6 +1,6 @@
 // What a generation run shows while it works, and how it learns that the
-// user wants it to stop. The status window is one implementation; a
-// terminal line is another.
+// user wants it to stop. The status window (ui/frm_status.h) is one
+// implementation; a terminal line (terminal_status.h) is another.
 #pragma once
 
 #include <string>

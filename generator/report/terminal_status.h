@@ -6,7 +6,7 @@
 
 #include <iosfwd>
 
-#include "generator/run/status_display.h"
+#include "generator/report/status_display.h"
 
 namespace quill {
 
@@ -16,9 +16,6 @@ class TerminalStatus : public StatusDisplay {
 
   // Routes SIGINT to the cancel flag of every TerminalStatus.
   static void installInterruptHandler();
-  // The flag the handler sets (also settable by tests).
-  static void requestCancel();
-  static void clearCancel();
 
   void setCaptions(const std::string& title, const std::string& cancelCaption) override;
   void started() override;

@@ -1,10 +1,12 @@
-#include "generator/run/terminal_status.h"
+// The cancel flag is process-wide, because a signal handler can reach
+// nothing else: an atomic that SIGINT sets and the run reads between entries.
+#include "generator/report/terminal_status.h"
 
 #include <atomic>
 #include <csignal>
 #include <ostream>
 
-#include "generator/ui/prompter.h"
+#include "generator/report/message_text.h"
 
 namespace quill {
 
@@ -23,14 +25,12 @@ extern "C" void onInterrupt(int) {
 
 TerminalStatus::TerminalStatus(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
-void TerminalStatus::installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
-void TerminalStatus::requestCancel() { g_cancel = true; }
-void TerminalStatus::clearCancel() { g_cancel = false; }
-bool TerminalStatus::cancelFlag() const { return g_cancel; }
-
 void TerminalStatus::notice(const std::string& text) {
-  err_ << "quillant: warning: " << toTerminalText(text) << std::endl;
+  err_ << "quillant: warning: " << toLineFeeds(text) << std::endl;
 }
+
+void TerminalStatus::installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
+bool TerminalStatus::cancelFlag() const { return g_cancel; }
 
 void TerminalStatus::setCaptions(const std::string& title, const std::string&) { title_ = title; }
 
@@ -39,14 +39,14 @@ void TerminalStatus::started() {
 }
 
 void TerminalStatus::entryStarted(const std::string& statusText, int position, int total) {
-  out_ << '[' << position << '/' << total << "] " << toTerminalText(statusText) << std::endl;
+  out_ << '[' << position << '/' << total << "] " << toLineFeeds(statusText) << std::endl;
 }
 
 // A long trace (one line per block written, tens of thousands on a large
 // catalogue) is shown by its first lines and a count.
 void TerminalStatus::setDebugText(const std::string& text) {
   constexpr int kShownLines = 8;
-  const std::string lines = toTerminalText(text);
+  const std::string lines = toLineFeeds(text);
   size_t start = 0;
   int shown = 0;
   int hidden = 0;

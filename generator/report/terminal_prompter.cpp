@@ -1,25 +1,19 @@
+// Each message is written whole and flushed, so that it stands before any
+// later output of the run on the same terminal.
+#include "generator/report/terminal_prompter.h"
+
 #include <ostream>
 
-#include "generator/ui/prompter.h"
+#include "generator/report/message_text.h"
 
 namespace quill {
-
-std::string toTerminalText(std::string text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out.push_back(text[i] == '\r' ? '\n' : text[i]);
-  }
-  return out;
-}
 
 TerminalPrompter::TerminalPrompter(std::ostream& out) : out_(out) {}
 
 void TerminalPrompter::print(const char* kind, const std::string& text, const std::string& title) {
   out_ << "quillant: " << kind;
   if (!title.empty()) out_ << title << ": ";
-  out_ << toTerminalText(text) << std::endl;
+  out_ << toLineFeeds(text) << std::endl;
 }
 
 void TerminalPrompter::info(const std::string& text, const std::string& title) {

@@ -1,0 +1,25 @@
+// Message boxes behind one small interface, so that the logic that shows
+// them runs and is tested without a modal dialog. The windows show
+// QMessageBox (ui/qt_prompter.h); on a terminal, TerminalPrompter prints to
+// stderr and answers questions with their default.
+#pragma once
+
+#include <string>
+
+namespace quill {
+
+class Prompter {
+ public:
+  virtual ~Prompter() = default;
+  // Plain message, OK button.
+  virtual void info(const std::string& text, const std::string& title = {}) = 0;
+  // Message with the critical-stop icon, OK button.
+  virtual void error(const std::string& text, const std::string& title = {}) = 0;
+  // Message with the exclamation icon, OK button.
+  virtual void warning(const std::string& text, const std::string& title = {}) = 0;
+  // OK / Cancel question; true for OK.
+  virtual bool confirm(const std::string& text, const std::string& title = {},
+                       bool defaultAnswer = false) = 0;
+};
+
+}  // namespace quill
