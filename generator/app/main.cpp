@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
 
   StartupServices services;
   services.appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
-  TerminalStatus terminalStatus(std::cout, std::cerr);
+  TerminalStatus terminalStatus(std::cout);
   TerminalPrompter terminalPrompter(std::cerr);
   QtPrompter windowPrompter;
   std::unique_ptr<frmStatus> statusWindow;

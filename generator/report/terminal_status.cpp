@@ -23,11 +23,7 @@ extern "C" void onInterrupt(int) {
 
 }  // namespace
 
-TerminalStatus::TerminalStatus(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
-
-void TerminalStatus::notice(const std::string& text) {
-  err_ << "quillant: warning: " << toLineFeeds(text) << std::endl;
-}
+TerminalStatus::TerminalStatus(std::ostream& out) : out_(out) {}
 
 void TerminalStatus::installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
 bool TerminalStatus::cancelFlag() const { return g_cancel; }

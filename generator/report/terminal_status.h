@@ -12,7 +12,7 @@ namespace quill {
 
 class TerminalStatus : public StatusDisplay {
  public:
-  TerminalStatus(std::ostream& out, std::ostream& err);
+  explicit TerminalStatus(std::ostream& out);
 
   // Routes SIGINT to the cancel flag of every TerminalStatus.
   static void installInterruptHandler();
@@ -22,12 +22,10 @@ class TerminalStatus : public StatusDisplay {
   void entryStarted(const std::string& statusText, int position, int total) override;
   void setDebugText(const std::string& text) override;
   void processEvents() override {}
-  void notice(const std::string& text) override;
   bool cancelFlag() const override;
 
  private:
   std::ostream& out_;
-  std::ostream& err_;
   std::string title_;
 };
 

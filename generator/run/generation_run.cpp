@@ -1,3 +1,10 @@
+// The run walks the project's script entries in document order. Before the
+// first one it counts the selected entries, so that the status line can say
+// "entry k of n". Each selected entry gets a freshly reset script host, its
+// script text and the OutputFile statement; afterwards its DebugMsg goes to
+// the display and a non-empty ErrMsg ends the run. Window events are let
+// through only before the import and before each entry, the points where a
+// cancel can land.
 #include "generator/run/generation_run.h"
 
 #include <filesystem>
@@ -12,14 +19,31 @@ namespace fs = std::filesystem;
 
 namespace quill {
 
+namespace {
+
 // An error an object raised inside a script says where the script was and
 // which object raised it; the host's own errors name file and line already.
-static std::string describeScriptError(const script::ScriptError& e) {
+std::string describeScriptError(const script::ScriptError& e) {
   if (e.location().empty()) return e.description();
   std::string text = e.location() + ": " + e.description();
   if (!e.source().empty()) text += " (" + e.source() + ")";
   return text;
 }
+
+// Whether an entry is selected, for counting only: an entry whose Selected
+// attribute is missing or no Boolean counts, since the run stops on it when
+// it gets there.
+bool countsAsSelected(const DomNodeRef& entry) {
+  const std::string* selected = entry->attrTable().find("Selected");
+  if (!selected) return true;
+  try {
+    return Variant(*selected).toBool();
+  } catch (const AutomationError&) {
+    return true;
+  }
+}
+
+}  // namespace
 
 GenerationRun::GenerationRun(const ProjectContext& context, StatusDisplay& display, Prompter& prompter)
     : context_(context), display_(display), prompter_(prompter), importer_(excel2Access) {}
@@ -33,12 +57,10 @@ void GenerationRun::showCaptions() {
 
 std::string GenerationRun::printoutFile() {
   try {
-    display_.started();
-    display_.processEvents();
-    const std::string failure =
-        importer_(context_.projectFolder + "Data.xls", context_.projectFolder + "Data.mdb");
-    if (!failure.empty()) prompter_.error("Error on Excel2Access\r\n" + failure);
-    return runEntries();
+    perform();
+    return {};
+  } catch (const ReportedFailure& e) {
+    return e.what();
   } catch (const script::ScriptError& e) {
     return "PrintoutFile:" + describeScriptError(e);
   } catch (const AutomationError& e) {
@@ -48,35 +70,36 @@ std::string GenerationRun::printoutFile() {
   }
 }
 
-std::string GenerationRun::runEntries() {
+void GenerationRun::perform() {
+  display_.started();
+  display_.processEvents();
+  const std::string failure =
+      importer_(context_.projectFolder + "Data.xls", context_.projectFolder + "Data.mdb");
+  if (!failure.empty()) prompter_.error("Error on Excel2Access\r\n" + failure);
+
   script::ScriptHost host;
   host.setModuleFolder(fs::path(context_.projectFolder + "Script"));
-  const int total = context_.scriptsNode->length();
-  for (int i = 1; i <= total; ++i) {
-    if (display_.cancelFlag()) return {};
-    std::string result;
-    if (!runEntry(host, context_.scriptsNode->nodeAt(i), i, total, result)) return result;
+  const int entries = context_.scriptsNode->length();
+  int selected = 0;
+  for (int i = 1; i <= entries; ++i) selected += countsAsSelected(context_.scriptsNode->nodeAt(i));
+
+  int position = 0;
+  for (int i = 1; i <= entries; ++i) {
+    if (display_.cancelFlag()) return;
+    const DomNodeRef entry = context_.scriptsNode->nodeAt(i);
+    if (!Variant(entry->getAttr("Selected", "")).toBool()) continue;
+    runEntry(host, entry, ++position, selected);
   }
   host.close();  // the scripts' database handles go with it
   std::error_code ignored;
   fs::remove(fs::path(context_.projectFolder + "Data.mdb"), ignored);
-  return {};
 }
 
-// Runs one entry. Returns false when the run ends here, with result as its
-// outcome; true to go on with the next entry.
-bool GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, int position, int total,
-                             std::string& result) {
-  if (!Variant(entry->getAttr("Selected", "")).toBool()) return true;
-
+void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, int position, int total) {
   const std::string scriptName = entry->getAttr("ScriptCode", "");
   const std::string path = context_.projectFolder + "Script/" + scriptName;
   const std::optional<std::string> text = script::readScriptFile(fs::path(path));
-  if (!text) {
-    // The run ends without a result here; the display still says why.
-    display_.notice("cannot read the script file \"" + path + "\"; the run stops here");
-    return false;
-  }
+  if (!text) throw UnreadableScript("The script file \"" + path + "\" is missing, empty or unreadable.");
   host.reset();
   host.addCode(*text, scriptName);
 
@@ -86,8 +109,7 @@ bool GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
 
   host.executeStatement(script::outputFileStatement(context_.projectFolder));
   display_.setDebugText(host.eval("DebugMsg").toText());
-  result = host.eval("ErrMsg").toText();
-  return result.empty();
+  if (std::string errMsg = host.eval("ErrMsg").toText(); !errMsg.empty()) throw ReportedFailure(errMsg);
 }
 
 RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, Prompter& prompter,

@@ -3,20 +3,39 @@
 // statement OutputFile "<project folder>", its DebugMsg is shown and a
 // non-empty ErrMsg ends the run. Independent of any window: the display and
 // the message boxes are interfaces (generator/report).
+//
+// Inside, a failure is an exception. printoutFile() gives the outcome as
+// text, the way the status window's PrintoutFile reports it, and
+// runGeneration() frames a run the way the main window and batch mode start
+// one.
 #pragma once
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "generator/project/project_context.h"
-#include "generator/report/status_display.h"
 #include "generator/report/prompter.h"
+#include "generator/report/status_display.h"
 
 namespace quill {
 
 namespace script {
 class ScriptHost;
 }
+
+// A script entry's non-empty ErrMsg: the run ends with exactly this text.
+class ReportedFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A selected entry whose script file is missing, empty or unreadable: the
+// run cannot go on as the project describes it.
+class UnreadableScript : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class GenerationRun {
  public:
@@ -32,16 +51,20 @@ class GenerationRun {
   // raises the store's error, and no run starts).
   void showCaptions();
 
-  // Performs the run; "" on success (and on a cancel, or a script file that
-  // cannot be read), else the error text.
+  // Performs the run. Returns when every selected entry has run (the database
+  // is then deleted) or when the user cancelled. Otherwise raises
+  // ReportedFailure, UnreadableScript, the script host's ScriptError or the
+  // store's errors, and the database remains.
+  void perform();
+
+  // The run's outcome as text: "" for success or a cancel, a script's ErrMsg
+  // as it stands, "PrintoutFile:" + the description of any error raised.
   std::string printoutFile();
 
   bool cancelFlag() const { return display_.cancelFlag(); }
 
  private:
-  std::string runEntries();
-  bool runEntry(script::ScriptHost& host, const DomNodeRef& entry, int position, int total,
-                std::string& result);
+  void runEntry(script::ScriptHost& host, const DomNodeRef& entry, int position, int total);
 
   const ProjectContext& context_;
   StatusDisplay& display_;
@@ -52,7 +75,7 @@ class GenerationRun {
 
 enum class RunOutcome { Succeeded, Failed, Cancelled };
 
-// Frames a run: creates the Output folder when missing, loads the status
+// Frames a run: creates the Output folder when missing, shows the status
 // captions, runs, reports a failure with the ErrOccured heading, and on
 // success (not cancelled) hands the output folder to openFolder.
 RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, Prompter& prompter,

@@ -1,5 +1,6 @@
 #include "generator/run/generation_run.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "test_project.h"
@@ -52,12 +53,13 @@ TEST_F(RunTest, RunsSelectedEntriesInOrderWithTheProjectFolder) {
   TestProject p("it's a \"shop\" \xC3\xA9t\xC3\xA9");  // blanks, quotes, non-ASCII
   p.writeScript("a.lua", recordingScript("a"));
   p.writeScript("b.lua", recordingScript("b"));
-  p.writeScript("c.lua", recordingScript("c"));
+  TestProject::writeBytes(p.folder() / "Script" / "c.lua", "\xEF\xBB\xBF" + recordingScript("c"));
   p.writeProject({{"True", "a.lua", "First"}, {"False", "b.lua", "Second"}, {"true", "c.lua", "Third"}});
 
   EXPECT_EQ(run(p), "");
   EXPECT_EQ(readTrace(p), "a:" + p.folderText() + "\nc:" + p.folderText() + "\n");
   EXPECT_EQ(display.statusLines, (std::vector<std::string>{"First running", "Third running"}));
+  EXPECT_EQ(display.positions, (std::vector<std::string>{"1/2", "2/2"}));  // of the selected entries
   EXPECT_EQ(display.debugTexts, (std::vector<std::string>{"did a", "did c"}));
   EXPECT_FALSE(fs::exists(p.folder() / "Data.mdb"));  // removed at the end of a completed run
 }
@@ -73,51 +75,44 @@ TEST_F(RunTest, ImportFailureIsShownAndTheRunGoesOn) {
   EXPECT_EQ(display.debugTexts.size(), 1u);
 }
 
-TEST_F(RunTest, ErrMsgEndsTheRunAndKeepsTheDatabase) {
-  TestProject p;
-  p.writeScript("a.lua", "function OutputFile(f) DebugMsg = 'partial' ErrMsg = 'broken page' end");
-  p.writeScript("b.lua", recordingScript("b"));
-  p.writeProject({{"True", "a.lua", "A"}, {"True", "b.lua", "B"}});
-  EXPECT_EQ(run(p), "broken page");
-  EXPECT_EQ(display.debugTexts, (std::vector<std::string>{"partial"}));
-  EXPECT_EQ(readTrace(p), "");
-  EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
-}
+// Every way the first entry can end the run: the result, the debug text
+// shown, and the second entry never runs; the database stays.
+TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndKeepTheDatabase) {
+  struct Case {
+    std::string selected;  // "" leaves the attribute out
+    std::string script;    // "" writes an empty file
+    std::string result;    // "...": the result starts with the text before it
+    std::vector<std::string> debugTexts;
+  };
+  const Case cases[] = {
+      {"True", "function OutputFile(f) DebugMsg = 'partial' ErrMsg = 'broken page' end", "broken page", {"partial"}},
+      {"", recordingScript("a"), "PrintoutFile:Wrong AttrName of Selected", {}},
+      {"maybe", recordingScript("a"), "PrintoutFile:Type mismatch", {}},
+      {"True", "function OutputFile(f)\n  if then\nend\n", "PrintoutFile:first.lua:2:...", {}},
+      {"True", "function OutputFile(f)\n  CreateObject('No.Such')\nend\n",
+       "PrintoutFile:first.lua:2: ActiveX component can't create object (No.Such)", {}},
+      {"True", "", "PrintoutFile:The script file \"<folder>Script/first.lua\" is missing, empty or unreadable.", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    TestProject p;
+    TestProject::writeBytes(p.folder() / "Script" / "first.lua", "");
+    if (!c.script.empty()) p.writeScript("first.lua", c.script);
+    p.writeScript("second.lua", recordingScript("second"));
+    p.writeProject({{c.selected, "first.lua", "First"}, {"True", "second.lua", "Second"}});
+    std::string expected = c.result;
+    if (const size_t at = expected.find("<folder>"); at != std::string::npos) expected.replace(at, 8, p.folderText());
 
-TEST_F(RunTest, SelectedMustExistAndReadAsBoolean) {
-  TestProject p;
-  p.writeScript("a.lua", recordingScript("a"));
-  p.writeProject({{"", "a.lua", "A"}});
-  EXPECT_EQ(run(p), "PrintoutFile:Wrong AttrName of Selected");
-
-  TestProject q;
-  q.writeScript("a.lua", recordingScript("a"));
-  q.writeProject({{"maybe", "a.lua", "A"}});
-  EXPECT_EQ(run(q), "PrintoutFile:Type mismatch");
-}
-
-TEST_F(RunTest, ScriptErrorsNameFileAndLine) {
-  TestProject p;
-  p.writeScript("syntax.lua", "function OutputFile(f)\n  if then\nend\n");
-  p.writeProject({{"True", "syntax.lua", "A"}});
-  const std::string result = run(p);
-  EXPECT_EQ(result.rfind("PrintoutFile:syntax.lua:2:", 0), 0u) << result;
-
-  TestProject q;
-  q.writeScript("raise.lua", "function OutputFile(f)\n  CreateObject('No.Such')\nend\n");
-  q.writeProject({{"True", "raise.lua", "A"}});
-  EXPECT_EQ(run(q), "PrintoutFile:raise.lua:2: ActiveX component can't create object (No.Such)");
-}
-
-TEST_F(RunTest, UnreadableScriptEndsTheRunQuietlyWithANotice) {
-  TestProject p;
-  TestProject::writeBytes(p.folder() / "Script" / "empty.lua", "");
-  p.writeScript("b.lua", recordingScript("b"));
-  p.writeProject({{"True", "empty.lua", "A"}, {"True", "b.lua", "B"}});
-  EXPECT_EQ(run(p), "");
-  EXPECT_EQ(readTrace(p), "");
-  ASSERT_EQ(display.notices.size(), 1u);
-  EXPECT_NE(display.notices[0].find("empty.lua"), std::string::npos);
+    display = RecordingDisplay();
+    const std::string result = run(p);
+    if (expected.ends_with("..."))
+      EXPECT_THAT(result, ::testing::StartsWith(expected.substr(0, expected.size() - 3)));
+    else
+      EXPECT_EQ(result, expected);
+    EXPECT_EQ(display.debugTexts, c.debugTexts);
+    EXPECT_EQ(readTrace(p), "");
+    EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
+  }
 }
 
 TEST_F(RunTest, CancelStopsBeforeTheNextEntry) {
@@ -129,13 +124,4 @@ TEST_F(RunTest, CancelStopsBeforeTheNextEntry) {
   EXPECT_EQ(run(p), "");
   EXPECT_EQ(readTrace(p), "a:" + p.folderText() + "\n");  // that entry still finished
   EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
-}
-
-TEST_F(RunTest, Utf8ScriptWithByteOrderMarkRuns) {
-  TestProject p;
-  TestProject::writeBytes(p.folder() / "Script" / "u.lua",
-                          "\xEF\xBB\xBF" "function OutputFile(f) DebugMsg = '\xE6\x97\xA5' end");
-  p.writeProject({{"True", "u.lua", "U"}});
-  EXPECT_EQ(run(p), "");
-  EXPECT_EQ(display.debugTexts, (std::vector<std::string>{"\xE6\x97\xA5"}));
 }

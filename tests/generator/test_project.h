@@ -88,21 +88,21 @@ class TestProject {
 // Records what a run shows.
 class RecordingDisplay : public StatusDisplay {
  public:
-  std::vector<std::string> statusLines, debugTexts, notices;
+  std::vector<std::string> statusLines, positions, debugTexts;  // positions: "k/n"
   std::string title;
   bool cancel = false;
   int cancelAfterEntries = -1;  // sets the cancel flag once this many entries started
 
   void setCaptions(const std::string& t, const std::string&) override { title = t; }
   void started() override {}
-  void entryStarted(const std::string& text, int, int) override {
+  void entryStarted(const std::string& text, int position, int total) override {
     statusLines.push_back(text);
+    positions.push_back(std::to_string(position) + "/" + std::to_string(total));
     if (cancelAfterEntries >= 0 && static_cast<int>(statusLines.size()) >= cancelAfterEntries)
       cancel = true;
   }
   void setDebugText(const std::string& text) override { debugTexts.push_back(text); }
   void processEvents() override {}
-  void notice(const std::string& text) override { notices.push_back(text); }
   bool cancelFlag() const override { return cancel; }
 };
 
