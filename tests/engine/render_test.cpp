@@ -4,46 +4,8 @@
 using namespace quill;
 using namespace quill::test;
 
-namespace {
-
-void set(const MarlPart& part, const char* name, std::string_view value) {
-  part.vars().find(name)->replace(value);
-}
-
-}  // namespace
-
-TEST(Render, OnePassPerVariableInOrder) {
-  MarlDoc doc;
-  ASSERT_EQ(loadText(doc, "<{A}|{B}|{C}>"), "");
-  const MarlPart& text = child(*doc.rootPart(), 1);
-  // A value holding a later placeholder is substituted; an earlier one, or
-  // its own, is not.
-  set(text, "A", "{C}{A}");
-  set(text, "B", "{A}");
-  set(text, "C", "c");
-  EXPECT_EQ(text.getText(), "<c{A}|{A}|c>");
-  // Values that only complete a later placeholder together with the text.
-  set(text, "A", "{");
-  set(text, "B", "C");
-  set(text, "C", "}");
-  EXPECT_EQ(text.getText(), "<{|C|}>");
-  ASSERT_EQ(loadText(doc, "{A}{B}}"), "");
-  const MarlPart& joined = child(*doc.rootPart(), 1);
-  set(joined, "A", "{");
-  set(joined, "B", "B");
-  EXPECT_EQ(joined.getText(), "{B}");  // "{" + "{B}}" gives "{{B}}", then B's pass
-  ASSERT_EQ(loadText(doc, "{Na{v}me}{Name}"), "");
-  const MarlPart& fragile = child(*doc.rootPart(), 1);
-  set(fragile, "Name", "!");
-  EXPECT_EQ(fragile.getText(), "!!");  // v (empty) is replaced first, then both {Name}
-  ASSERT_EQ(loadText(doc, "{Name}{Na{v}me}"), "");
-  set(child(*doc.rootPart(), 1), "Name", "!");
-  EXPECT_EQ(child(*doc.rootPart(), 1).getText(), "!{Name}");
-  // The same text twice: rendering changes nothing.
-  EXPECT_EQ(child(*doc.rootPart(), 1).getText(), "!{Name}");
-  EXPECT_EQ(child(*doc.rootPart(), 1).orgText(), "{Name}{Na{v}me}");
-}
-
+// Variables, values and the late-bound surface of parts. How placeholders
+// are found and replaced is checked against the literal rules in random_test.
 TEST(Render, VariablesAndValues) {
   MarlDoc doc;
   ASSERT_EQ(loadText(doc, "{Title}" + startTag("B") + "[{Title}][{X}]" + endTag("B") + "({X}){Title}"), "");

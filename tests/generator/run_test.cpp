@@ -1,6 +1,5 @@
 #include "generator/run/generation_run.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "test_project.h"
@@ -81,14 +80,13 @@ TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndKeepTheDatabase) {
   struct Case {
     std::string selected;  // "" leaves the attribute out
     std::string script;    // "" writes an empty file
-    std::string result;    // "...": the result starts with the text before it
+    std::string result;
     std::vector<std::string> debugTexts;
   };
   const Case cases[] = {
       {"True", "function OutputFile(f) DebugMsg = 'partial' ErrMsg = 'broken page' end", "broken page", {"partial"}},
       {"", recordingScript("a"), "PrintoutFile:Wrong AttrName of Selected", {}},
       {"maybe", recordingScript("a"), "PrintoutFile:Type mismatch", {}},
-      {"True", "function OutputFile(f)\n  if then\nend\n", "PrintoutFile:first.lua:2:...", {}},
       {"True", "function OutputFile(f)\n  CreateObject('No.Such')\nend\n",
        "PrintoutFile:first.lua:2: ActiveX component can't create object (No.Such)", {}},
       {"True", "", "PrintoutFile:The script file \"<folder>Script/first.lua\" is missing, empty or unreadable.", {}},
@@ -104,11 +102,7 @@ TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndKeepTheDatabase) {
     if (const size_t at = expected.find("<folder>"); at != std::string::npos) expected.replace(at, 8, p.folderText());
 
     display = RecordingDisplay();
-    const std::string result = run(p);
-    if (expected.ends_with("..."))
-      EXPECT_THAT(result, ::testing::StartsWith(expected.substr(0, expected.size() - 3)));
-    else
-      EXPECT_EQ(result, expected);
+    EXPECT_EQ(run(p), expected);
     EXPECT_EQ(display.debugTexts, c.debugTexts);
     EXPECT_EQ(readTrace(p), "");
     EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));

@@ -1,18 +1,98 @@
-// The four page generators on small catalogues and templates.
+// The four page generators on small catalogues and templates, in a project
+// folder whose path holds a blank, with a catalogue made directly with SQLite.
 #include <gmock/gmock.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
 
 #include "common/dispatch.h"
-#include "tests/pages/pages_fixture.h"
+#include "common/object_factory.h"
+#include "generator/pages/page_generators.h"
 
 namespace quill::test {
 namespace {
 
+namespace fs = std::filesystem;
 using pages::clsCodeIndex;
 using pages::clsDetail;
 using pages::clsImgList;
 using pages::clsSubject;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+using Row = std::vector<std::optional<std::string>>;  // COL1, COL2, ...; nullopt is NULL
+
+class PagesTest : public ::testing::Test {
+ public:
+  static std::string block(const std::string& key, const std::string& inner) {
+    return "<!-- MARL:HtmlPart _KEY=\"" + key + "\" _POSITION=\"START\" -->" + inner +
+           "<!-- MARL:HtmlPart _KEY=\"" + key + "\" _POSITION=\"END\" -->";
+  }
+
+ protected:
+  void SetUp() override {
+    registerPageGenerators();
+    static int counter = 0;
+    base_ = fs::temp_directory_path() /
+            ("quillant-pages " + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    for (const char* folder : {"Output", "HtmlTemplate", "Html"}) fs::create_directories(base_ / folder);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(base_, ec);
+  }
+
+  std::string folder() const { return base_.string() + "/"; }
+
+  // SHEET1 with columns COL1..COL7; collation applies to every column.
+  void makeDb(const std::vector<Row>& rows, const std::string& collation = "") {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((base_ / "Data.mdb").c_str(), &db), SQLITE_OK);
+    std::string sql = "CREATE TABLE SHEET1(";
+    for (int i = 1; i <= 7; ++i) sql += (i > 1 ? ", COL" : "COL") + std::to_string(i) + " TEXT" + collation;
+    ASSERT_EQ(sqlite3_exec(db, (sql + ")").c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO SHEET1 VALUES(?,?,?,?,?,?,?)", -1, &stmt, nullptr);
+    for (const Row& row : rows) {
+      for (int i = 0; i < 7; ++i) {
+        if (i < static_cast<int>(row.size()) && row[i])
+          sqlite3_bind_text(stmt, i + 1, row[i]->c_str(), -1, SQLITE_TRANSIENT);
+        else
+          sqlite3_bind_null(stmt, i + 1);
+      }
+      sqlite3_step(stmt);
+      sqlite3_reset(stmt);
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+  }
+
+  void writeFile(const std::string& relative, const std::string& text) const {
+    std::ofstream(base_ / relative, std::ios::binary) << text;
+  }
+  std::string read(const std::string& relative) const {
+    std::ifstream in(base_ / relative, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  bool exists(const std::string& relative) const { return fs::exists(base_ / relative); }
+  size_t outputCount() const {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(base_ / "Output"), fs::directory_iterator()));
+  }
+
+  template <class T>
+  std::shared_ptr<T> run() {
+    auto g = std::make_shared<T>();
+    g->outputFile(folder());
+    return g;
+  }
+
+  fs::path base_;
+};
 
 std::optional<std::string> opt(const char* text) {
   return text ? std::optional<std::string>(text) : std::nullopt;
@@ -49,7 +129,7 @@ TEST_F(PagesTest, SubjectGroupsByLetterInRowsWithTrace) {
 TEST_F(PagesTest, SubjectLetterComingBackJoinsItsLetterAndUnicodeLetters) {
   // Case-insensitive sorting puts "apple" between "Apple"-like groups: A, a, A.
   makeDb({item("1", "Axe"), item("2", "apple"), item("3", "Acorn"), item("4", "和食"), item("5", "éclair")},
-         7, " COLLATE NOCASE");
+          " COLLATE NOCASE");
   writeFile("HtmlTemplate/Subject.htm", kSubject);
   auto g = run<clsSubject>();
   EXPECT_EQ(g->errMsg(), "");
@@ -178,11 +258,13 @@ TEST_F(PagesTest, FailuresBeforeAnyPage) {
   auto g = run<clsSubject>();
   EXPECT_THAT(g->errMsg(), HasSubstr("Data.mdb"));
   EXPECT_FALSE(exists("Data.mdb"));
-  // No template: the engine's message, no page.
+  // No template: the engine's message, no page; the catalogue is only read.
   makeDb({item("a", "G")});
+  const std::string catalogue = read("Data.mdb");
   for (auto errMsg : {run<clsCodeIndex>()->errMsg(), run<clsImgList>()->errMsg(), run<clsDetail>()->errMsg()})
     EXPECT_THAT(errMsg, StartsWith("Invalid path of"));
   EXPECT_EQ(outputCount(), 0u);
+  EXPECT_EQ(read("Data.mdb"), catalogue);
 }
 
 TEST_F(PagesTest, LateBoundThroughTheFactory) {

@@ -67,17 +67,6 @@ class ScriptHostTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ScriptHostTest, RunsTheContractOfAScript) {
-  host.addCode(
-      "DebugMsg = ''\n"
-      "function OutputFile(folder) DebugMsg = 'wrote to ' .. folder end\n",
-      "Subject.lua");
-  host.executeStatement("OutputFile \"/tmp/p/\"");
-  EXPECT_EQ(text("DebugMsg"), "wrote to /tmp/p/");
-  EXPECT_TRUE(host.eval("ErrMsg").isEmpty());
-  EXPECT_EQ(text("ErrMsg"), "");
-}
-
 TEST_F(ScriptHostTest, ResetGivesAFreshStateAndReleasesObjects) {
   auto gadget = std::make_shared<Gadget>();
   std::weak_ptr<Gadget> watch = gadget;
