@@ -136,10 +136,10 @@ void Catalogue::open() {
     throw CatalogueError("Cannot open the catalogue database " + file_ + ": " + why);
   }
   // The per-group queries visit rows in index order, not in stored order, so
-  // the same table pages are read again and again; beyond SQLite's small page
-  // cache each visit would be a read call. Mapping the file makes a visit a
-  // memory access (a fifth of a whole run on 20,000 items). The
-  // limit is address space, not memory: more than any catalogue's file.
+  // the same table pages are read again and again; beyond SQLite's small
+  // page cache each visit would be a read call. Mapping the file makes it a
+  // memory access (a fifth of a whole run on 20,000 items). The limit is
+  // address space, not memory, and larger than any catalogue's file.
   const std::string mapSize = "PRAGMA mmap_size=" + std::to_string(kMapLimitBytes);
   sqlite3_exec(db_, mapSize.c_str(), nullptr, nullptr, nullptr);
 }
