@@ -1,6 +1,5 @@
-// The caption document is read before the project, while the store is still
-// lenient; loading the project switches the store to strict mode for every
-// later read of either document.
+// The context is filled once at start-up: the caption document first, then
+// the project definition, which is written back at once in the store's form.
 #include "generator/project/project_context.h"
 
 namespace quill {

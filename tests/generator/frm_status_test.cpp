@@ -47,6 +47,7 @@ TEST(frmStatus, ShowsTheRunAndCancelsOnlyWhenConfirmed) {
   EXPECT_EQ(window.findChild<QLabel*>("Label1")->text(), "Index running");
   EXPECT_EQ(window.findChild<QPlainTextEdit*>("Text1")->toPlainText(), "Get Html\nGet KeyIndexRow\n");
   EXPECT_TRUE(window.isVisible());
+  for (const char* name : {"Command2", "Animation1"}) EXPECT_TRUE(window.findChild<QWidget*>(name)) << name;
 
   window.findChild<QPushButton*>("Command1")->click();  // answered Cancel: the run goes on
   EXPECT_FALSE(window.cancelFlag());
