@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "engine/marl_doc.h"
 #include "generator/script/script_host.h"
 #include "generator/script/script_text.h"
 
@@ -103,31 +104,6 @@ std::string readAll(const fs::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Stands in for the template engine: Lua tables with the same members.
-constexpr const char* kFakeEngine = R"lua(
-local function part(kind, key, template, names)
-  local values = {}
-  for _, n in ipairs(names) do values[n] = "" end
-  local vars = {}
-  function vars:GetVar(n)
-    return { Replace = function(_, v) if values[n] then values[n] = tostring(v) end end }
-  end
-  function vars:Reset() for n in pairs(values) do values[n] = "" end end
-  local p = { PartType = kind, Key = key, Vars = vars }
-  function p:GetText() return (template:gsub("{(%w+)}", values)) end
-  return p
-end
-local parts = { part(2, "", "<h1>{Title}</h1>", { "Title" }),
-                part(1, "Row", "<tr>{Code}|{Name}|{Price}</tr>", { "Code", "Name", "Price" }),
-                part(2, "", "</table>", {}) }
-local list = { Count = function() return #parts end, GetPart = function(_, i) return parts[i] end }
-function CreateObject(id)
-  assert(id == "MarlEngine.MarlDoc")
-  return { LoadFile = function(_, path) templatePath = path; return "" end,
-           GetRootPart = function() return { Parts = list } end,
-           HtmlEntitiesEncode = function(_, s) return (s:gsub("&", "&amp;")) end }
-end
-)lua";
 
 }  // namespace
 
@@ -139,13 +115,16 @@ TEST_F(DatabaseTest, TheDocumentedExampleWritesItsPage) {
   ASSERT_NE(start, std::string::npos);
   ASSERT_NE(end, std::string::npos);
   host.addCode(doc.substr(start + 7, end - start - 7), "Items.lua");
-  host.addCode(kFakeEngine, "fake.lua");
+  quill::registerEngineClasses();
   fs::create_directories(dir / "Output");
+  fs::create_directories(dir / "Html");
+  std::ofstream(dir / "Html" / "Items.htm", std::ios::binary)
+      << "<h1>{Title}</h1><!-- MARL:HtmlPart _KEY=\"Row\" _POSITION=\"START\" -->"
+         "<tr>{Code}|{Name}|{Price}</tr><!-- MARL:HtmlPart _KEY=\"Row\" _POSITION=\"END\" --></table>";
   const std::string folder = dir.string() + "/";
   host.executeStatement(outputFileStatement(folder));
   EXPECT_EQ(text("ErrMsg"), "");
   EXPECT_EQ(text("DebugMsg"), "3 items written to Items.htm");
-  EXPECT_EQ(text("templatePath"), folder + "Html/Items.htm");
   EXPECT_EQ(readAll(dir / "Output" / "Items.htm"),
             "<h1>Catalogue</h1><tr>A1|O'Neil &amp; Sons|10</tr><tr>A2|Acme|</tr><tr>A3|Acme|30</tr></table>");
 }
