@@ -56,6 +56,7 @@ TEST_F(RunTest, RunsSelectedEntriesInOrderWithTheProjectFolder) {
   p.writeProject({{"True", "a.lua", "First"}, {"False", "b.lua", "Second"}, {"true", "c.lua", "Third"}});
 
   EXPECT_EQ(run(p), "");
+  EXPECT_EQ(display.title, "Status");
   EXPECT_EQ(readTrace(p), "a:" + p.folderText() + "\nc:" + p.folderText() + "\n");
   EXPECT_EQ(display.statusLines, (std::vector<std::string>{"First running", "Third running"}));
   EXPECT_EQ(display.positions, (std::vector<std::string>{"1/2", "2/2"}));  // of the selected entries

@@ -108,8 +108,8 @@ class RecordingDisplay : public StatusDisplay {
 
 class RecordingPrompter : public Prompter {
  public:
-  std::vector<std::string> errors, infos;
-  void info(const std::string& t, const std::string&) override { infos.push_back(t); }
+  std::vector<std::string> errors;
+  void info(const std::string&, const std::string&) override {}
   void error(const std::string& t, const std::string&) override { errors.push_back(t); }
   void warning(const std::string& t, const std::string&) override { errors.push_back(t); }
   bool confirm(const std::string&, const std::string&, bool d) override { return d; }
