@@ -1,3 +1,5 @@
+// The command line is read in one pass: the program's own options, "--" to
+// end them, and everything else joined by blanks into the project path.
 #include "generator/app/command_line.h"
 
 #include <cstdlib>

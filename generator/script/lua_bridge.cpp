@@ -1,3 +1,11 @@
+// Objects reach Lua as full userdata holding an ObjectRef, with one shared
+// metatable: __index looks the member up in the object's ClassInfo and
+// returns a property's value at once, or a closure that calls a method (bound
+// to the object, so obj:M(a) and obj.M(a) both work); __newindex assigns a
+// property. A weak registry table maps each object to its one userdata, so
+// the same object is always the same Lua value. Every C function that calls
+// into C++ runs inside guarded(), which turns a C++ exception into a Lua
+// error only after the C++ frames are gone.
 #include "lua_bridge.h"
 
 #include <cmath>

@@ -1,3 +1,8 @@
+// The Database library over SQLite: a database is a userdata holding the
+// connection, closed by close(), by __close or when collected. Values are
+// bound as parameters, never pasted into SQL. rows() returns an iterator
+// whose statement lives in a second userdata, finalized when the loop ends,
+// is left early or is collected, so an abandoned loop never holds a lock.
 #include "lua_database.h"
 
 #include <sqlite3.h>

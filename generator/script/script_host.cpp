@@ -1,3 +1,11 @@
+// A host is one lua_State, made on first use and replaced by reset(). Each
+// state opens Lua's standard libraries, then removes what would let a script
+// start processes, end the program or load native code, swaps the module
+// searchers for one that loads Lua source from the module folder, and adds
+// the object bridge and the Database library. Code runs under lua_pcall with
+// a message handler that records the position; a failure becomes ScriptError.
+// running_ counts the calls in progress, so that an object called from a
+// script cannot close the state under it.
 #include "script_host.h"
 
 #include <lua.hpp>

@@ -1,3 +1,7 @@
+// Script files are read whole and decoded in one step: UTF-8 after its
+// byte-order mark, otherwise UTF-16LE. The OutputFile statement quotes the
+// folder as a Lua string literal with every byte that could end or change
+// the literal escaped.
 #include "script_text.h"
 
 #include <cstdio>
