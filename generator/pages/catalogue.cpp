@@ -21,6 +21,7 @@ constexpr std::string_view kCodesSql = "select COL1 from SHEET1 order by COL1";
 constexpr std::string_view kMakersSql = "select DISTINCT COL4 from SHEET1 where COL2 = ? order by COL4";
 constexpr std::string_view kMakerItemsSql = "select * from SHEET1 where COL2 = ? and COL4 = ?";
 constexpr std::string_view kGroupItemsSql = "select * from SHEET1 where COL2 = ? order by COL1";
+constexpr std::string_view kGroupItemCountSql = "select count(*) from SHEET1 where COL2 = ?";
 
 // The per-group queries above would otherwise scan the whole table once per
 // group (or per group and maker).
@@ -124,6 +125,11 @@ Recordset Catalogue::itemsOf(std::string_view group, std::string_view maker) {
 }
 
 Recordset Catalogue::itemsOf(std::string_view group) { return query(kGroupItemsSql, {group}); }
+
+long Catalogue::itemCountOf(std::string_view group) {
+  Recordset count = query(kGroupItemCountSql, {group});
+  return count.eof() ? 0 : std::stol(std::string(count.text(0)));
+}
 
 void Catalogue::open() {
   // Read-only, and never created: a missing catalogue is an error. The

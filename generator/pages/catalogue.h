@@ -109,6 +109,8 @@ class Catalogue {
   Recordset itemsOf(std::string_view group, std::string_view maker);
   // Every column of the items of a group, in code order.
   Recordset itemsOf(std::string_view group);
+  // The number of items that itemsOf(group) lists.
+  long itemCountOf(std::string_view group);
 
   // Ends the read transaction that the first query began; the next query
   // begins a new one.

@@ -3,7 +3,11 @@
 // item of the same group. The items of a group are one cursor; the next
 // item's code is read by moving the cursor before the current page is made.
 #include "generator/pages/page_generators.h"
+
+#include <algorithm>
+
 #include "generator/pages/page_text.h"
+#include "generator/report/progress.h"
 
 namespace quill::pages {
 
@@ -11,6 +15,9 @@ void clsDetail::generate() {
   const std::vector<Group> groups = catalogue().groups();
   root_ = loadTemplate("HtmlTemplate/Detail.htm");
   rowFields_.clear();
+  long pages = 0;
+  for (const Group& group : groups) pages += catalogue().itemCountOf(group.name);
+  long written = 0;
   for (const Group& group : groups) {
     currentGroup_ = group;
     groupFile_ = urlEncode(groupPageName(group.name));
@@ -26,6 +33,7 @@ void clsDetail::generate() {
         nextCode_.assign(items_.text(code));
       makeDetailPage();  // a page that cannot be made stops the remaining ones
       previousCode_ = currentCode_;
+      reportProgress(++written, std::max(pages, written));
     }
     items_.close();
   }

@@ -3,13 +3,20 @@
 // first; the template (Html/ItemList.htm) is loaded once and written for
 // each group, its MakerItems block opening the items of one maker at a time.
 #include "generator/pages/page_generators.h"
+
+#include <algorithm>
+
 #include "generator/pages/page_text.h"
+#include "generator/report/progress.h"
 
 namespace quill::pages {
 
 void clsImgList::generate() {
   loadMakers();
   root_ = loadTemplate("Html/ItemList.htm");
+  const long pages = static_cast<long>(
+      std::count_if(groups_.begin(), groups_.end(), [](const GroupMakers& g) { return !g.group.name.empty(); }));
+  long written = 0;
   for (const GroupMakers& entry : groups_) {
     // Items without a group (a blank cell, or an empty row inside the
     // sheet) have no list page, as they have no letter on the subject page.
@@ -19,6 +26,7 @@ void clsImgList::generate() {
     } catch (const std::exception& e) {
       recordFailure(e);  // the next group's page is still made
     }
+    reportProgress(++written, pages);
   }
 }
 

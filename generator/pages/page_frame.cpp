@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "engine/marl_doc.h"
+#include "generator/report/progress.h"
 #include "generator/pages/page_text.h"
 
 namespace quill::pages {
@@ -22,6 +23,9 @@ void PageGenerator::outputFile(std::string_view folder) {
   path_.assign(folder);
   try {
     generate();
+  } catch (const WorkCancelled&) {
+    if (catalogue_) catalogue_->endRead();
+    throw;  // the run stops the script; this is no failure of the pages
   } catch (const std::exception& e) {
     errMsg_ = e.what();
   }

@@ -32,7 +32,9 @@ class PageGenerator : public Dispatch {
 
   // Makes this generator's pages in folder + "Output/". folder is the project
   // folder and ends with the path separator. Afterwards errMsg() and
-  // debugMsg() tell the outcome; nothing is thrown.
+  // debugMsg() tell the outcome. Generators that write many pages report
+  // them to the thread's progress sink (generator/report/progress.h); a
+  // WorkCancelled raised by the sink is the only exception that leaves.
   void outputFile(std::string_view folder);
 
   const std::string& errMsg() const noexcept { return errMsg_; }

@@ -19,6 +19,12 @@ class StatusDisplay {
   // Status line: the entry's name and the "outputting" text. position counts
   // the selected entries from 1; total is their number.
   virtual void entryStarted(const std::string& statusText, int position, int total) = 0;
+  // Progress within the entry that runs: done of total pages written. Shown
+  // where the display can; an entry that reports none shows none.
+  virtual void stepProgress(long done, long total) {
+    (void)done;
+    (void)total;
+  }
   // The debug text of the entry that finished last.
   virtual void setDebugText(const std::string& text) = 0;
   // Lets pending window events through (the points where a cancel can land).

@@ -3,8 +3,9 @@
 // "entry k of n". Each selected entry gets a freshly reset script host, its
 // script text and the OutputFile statement; afterwards its DebugMsg goes to
 // the display and a non-empty ErrMsg ends the run. Window events are let
-// through only before the import and before each entry, the points where a
-// cancel can land.
+// through before the import and before each entry, and while an entry runs
+// at the pace of the RunPacer, which also stops an entry that is still
+// running a while after a cancel.
 #include "generator/run/generation_run.h"
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "common/automation_error.h"
 #include "common/variant.h"
 #include "generator/import/excel2access.h"
+#include "generator/run/run_pacer.h"
 #include "generator/script/script_host.h"
 #include "generator/script/script_text.h"
 
@@ -77,8 +79,11 @@ void GenerationRun::perform() {
       importer_(context_.projectFolder + "Data.xls", context_.projectFolder + "Data.mdb");
   if (!failure.empty()) prompter_.error("Error on Excel2Access\r\n" + failure);
 
+  RunPacer pacer(display_, stopGrace_);
+  ScopedProgressSink progressSink(pacer);
   script::ScriptHost host;
   host.setModuleFolder(fs::path(context_.projectFolder + "Script"));
+  host.setWatch([&pacer] { return pacer.mayContinue(); });
   const int entries = context_.scriptsNode->length();
   int selected = 0;
   for (int i = 1; i <= entries; ++i) selected += countsAsSelected(context_.scriptsNode->nodeAt(i));
@@ -88,14 +93,19 @@ void GenerationRun::perform() {
     if (display_.cancelFlag()) return;
     const DomNodeRef entry = context_.scriptsNode->nodeAt(i);
     if (!Variant(entry->getAttr("Selected", "")).toBool()) continue;
-    runEntry(host, entry, ++position, selected);
+    try {
+      runEntry(host, pacer, entry, ++position, selected);
+    } catch (const script::ScriptStopped&) {
+      return;  // cancelled while the entry ran; the database remains
+    }
   }
   host.close();  // the scripts' database handles go with it
   std::error_code ignored;
   fs::remove(fs::path(context_.projectFolder + "Data.mdb"), ignored);
 }
 
-void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, int position, int total) {
+void GenerationRun::runEntry(script::ScriptHost& host, RunPacer& pacer, const DomNodeRef& entry, int position,
+                             int total) {
   const std::string scriptName = entry->getAttr("ScriptCode", "");
   const std::string path = context_.projectFolder + "Script/" + scriptName;
   const std::optional<std::string> text = script::readScriptFile(fs::path(path));
@@ -105,6 +115,7 @@ void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
 
   display_.entryStarted(entry->getAttr("Name", "") + messageNode_->getAttr("Outputing", ""), position,
                         total);
+  pacer.entryStarted();
   display_.processEvents();
 
   host.executeStatement(script::outputFileStatement(context_.projectFolder));

@@ -10,6 +10,7 @@
 // one.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -17,6 +18,7 @@
 #include "generator/project/project_context.h"
 #include "generator/report/prompter.h"
 #include "generator/report/status_display.h"
+#include "generator/run/run_pacer.h"
 
 namespace quill {
 
@@ -45,6 +47,9 @@ class GenerationRun {
   GenerationRun(const ProjectContext& context, StatusDisplay& display, Prompter& prompter);
 
   void setImporter(Importer importer) { importer_ = std::move(importer); }
+  // How long an entry may go on running after a confirmed cancel before it
+  // is stopped (the run then ends as cancelled).
+  void setStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
 
   // Reads the status window's title and cancel caption from the caption
   // document and hands them to the display (strict mode: a missing caption
@@ -52,7 +57,8 @@ class GenerationRun {
   void showCaptions();
 
   // Performs the run. Returns when every selected entry has run (the database
-  // is then deleted) or when the user cancelled. Otherwise raises
+  // is then deleted) or when the user cancelled (between entries, or an
+  // entry still running the stop grace after the cancel). Otherwise raises
   // ReportedFailure, UnreadableScript, the script host's ScriptError or the
   // store's errors, and the database remains.
   void perform();
@@ -64,12 +70,13 @@ class GenerationRun {
   bool cancelFlag() const { return display_.cancelFlag(); }
 
  private:
-  void runEntry(script::ScriptHost& host, const DomNodeRef& entry, int position, int total);
+  void runEntry(script::ScriptHost& host, RunPacer& pacer, const DomNodeRef& entry, int position, int total);
 
   const ProjectContext& context_;
   StatusDisplay& display_;
   Prompter& prompter_;
   Importer importer_;
+  std::chrono::milliseconds stopGrace_ = RunPacer::kStopGrace;
   DomNodeRef messageNode_;  // frmStatus / Message
 };
 

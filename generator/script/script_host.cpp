@@ -6,6 +6,10 @@
 // a message handler that records the position; a failure becomes ScriptError.
 // running_ counts the calls in progress, so that an object called from a
 // script cannot close the state under it.
+//
+// The watch is a count hook. The host finds itself from the hook through
+// the state's extra space, which holds a pointer to it. Once the watch says
+// stop, the hook is set to fire on every instruction and raises each time.
 #include "script_host.h"
 
 #include <lua.hpp>
@@ -190,6 +194,38 @@ ScriptHost::ScriptHost() = default;
 
 ScriptHost::~ScriptHost() { close(); }
 
+void ScriptHost::setWatch(Watch watch) {
+  watch_ = std::move(watch);
+  if (L_) installWatch();
+}
+
+void ScriptHost::installWatch() {
+  if (watch_)
+    lua_sethook(L_, watchHook, LUA_MASKCOUNT, kWatchInstructions);
+  else
+    lua_sethook(L_, nullptr, 0, 0);
+}
+
+bool ScriptHost::mayContinue() {
+  if (stopping_) return false;
+  if (!watch_) return true;
+  bool goOn = false;  // a watch that fails stops the script
+  try {
+    goOn = watch_();
+  } catch (...) {
+  }
+  stopping_ = !goOn;
+  return goOn;
+}
+
+void ScriptHost::watchHook(lua_State* L, lua_Debug*) {
+  ScriptHost* host = *static_cast<ScriptHost**>(lua_getextraspace(L));
+  const bool wasStopping = host->stopping_;
+  if (host->mayContinue()) return;
+  if (!wasStopping) lua_sethook(L, watchHook, LUA_MASKCOUNT, 1);
+  luaL_error(L, "the script was stopped");
+}
+
 void ScriptHost::setModuleFolder(std::filesystem::path folder) { moduleFolder_ = std::move(folder); }
 
 void ScriptHost::close() {
@@ -217,6 +253,9 @@ void ScriptHost::reset() {
                       "ScriptHost.Reset", message);
   }
   L_ = L;
+  *static_cast<ScriptHost**>(lua_getextraspace(L)) = this;
+  stopping_ = false;
+  installWatch();
 }
 
 lua_State* ScriptHost::state() {
@@ -234,7 +273,14 @@ void ScriptHost::run(std::string_view code, const std::string& chunkName, const 
   ++running_;
   const int callStatus = lua_pcall(L, 0, results, 1);
   --running_;
-  if (callStatus != LUA_OK) throwError(L, callStatus, source, kScriptRuntimeError);
+  if (callStatus == LUA_OK) return;
+  // A failure after the watch said stop (or while it says so: an object may
+  // have given up on its own) is the stop, whatever the error says.
+  if (!mayContinue()) {
+    lua_settop(L, 0);
+    throw ScriptStopped();
+  }
+  throwError(L, callStatus, source, kScriptRuntimeError);
 }
 
 void ScriptHost::addCode(std::string_view code, std::string_view chunkName) {

@@ -8,9 +8,15 @@
 // package.loadlib, C modules and binary chunks are absent), plus
 // CreateObject(progid), the `null` value, and the `Database` library
 // (lua_database.h). `require` finds Lua modules in the module folder.
+//
+// A watch (setWatch) is asked every few thousand instructions whether the
+// script may go on: the caller's chance to let a window repaint while a
+// long script runs, and to stop a script that does not end.
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -18,6 +24,7 @@
 #include "common/variant.h"
 
 struct lua_State;
+struct lua_Debug;
 
 namespace quill::script {
 
@@ -43,8 +50,17 @@ class ScriptError : public AutomationError {
   std::string location_;
 };
 
+// A script stopped because the host's watch asked for it.
+class ScriptStopped : public std::runtime_error {
+ public:
+  ScriptStopped() : std::runtime_error("the script was stopped") {}
+};
+
 class ScriptHost {
  public:
+  // Answers whether the running script may go on.
+  using Watch = std::function<bool()>;
+
   ScriptHost();
   ~ScriptHost();
   ScriptHost(const ScriptHost&) = delete;
@@ -54,6 +70,16 @@ class ScriptHost {
   // takes effect at the next reset. Without a folder, require finds only
   // modules preloaded by the program.
   void setModuleFolder(std::filesystem::path folder);
+
+  // Asks watch every kWatchInstructions Lua instructions while a script of
+  // this host runs, and once more when a script fails. When it answers
+  // false the script is stopped: an error is raised at that instruction and
+  // at every instruction after it until the next reset, so a script's own
+  // pcall cannot hold it, and the call that ran the script (addCode,
+  // executeStatement, eval) raises ScriptStopped. Time spent in objects'
+  // methods is not watched: they are not Lua instructions.
+  void setWatch(Watch watch);
+  static constexpr int kWatchInstructions = 10000;
 
   // A fresh state: nothing of the previous scripts survives. Refused (like
   // close()) while a script of this host is running, e.g. from an object's
@@ -85,8 +111,13 @@ class ScriptHost {
 
  private:
   void run(std::string_view code, const std::string& chunkName, const char* source, int results);
+  void installWatch();
+  bool mayContinue();
+  static void watchHook(lua_State* L, lua_Debug* ar);
 
   lua_State* L_ = nullptr;
+  Watch watch_;
+  bool stopping_ = false;  // the watch said stop; cleared by reset
   int running_ = 0;  // nesting depth of calls into the state
   std::filesystem::path moduleFolder_;
 };

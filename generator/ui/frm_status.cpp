@@ -1,7 +1,8 @@
 // The window is laid out in its constructor: the animation and the status
-// line on top, the debug text below, the buttons at the bottom. The run
-// drives it through the StatusDisplay calls and lets window events through
-// only in processEvents(), so a click on Cancel lands between entries.
+// line on top, the page progress under them (hidden until an entry reports
+// pages), the debug text below, the buttons at the bottom. The run drives it
+// through the StatusDisplay calls and lets window events through only in
+// processEvents(): between entries, and at the run's pace while one runs.
 #include "generator/ui/frm_status.h"
 
 #include <QCloseEvent>
@@ -10,8 +11,11 @@
 #include <QLabel>
 #include <QMovie>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
 
 #include "generator/report/message_text.h"
 #include "generator/report/prompter.h"
@@ -25,6 +29,7 @@ QString q(const std::string& s) { return QString::fromStdString(toLineFeeds(s));
 frmStatus::frmStatus(const std::string& appFolder, Prompter& prompter, QWidget* parent)
     : QDialog(parent),
       statusLabel_(new QLabel(this)),
+      pageProgress_(new QProgressBar(this)),
       debugText_(new QPlainTextEdit(this)),
       cancelButton_(new QPushButton(tr("Cancel"), this)),
       spareButton_(new QPushButton(this)),
@@ -33,6 +38,7 @@ frmStatus::frmStatus(const std::string& appFolder, Prompter& prompter, QWidget* 
       prompter_(prompter) {
   setObjectName("frmStatus");
   statusLabel_->setObjectName("Label1");
+  pageProgress_->setObjectName("ProgressBar1");
   debugText_->setObjectName("Text1");
   cancelButton_->setObjectName("Command1");
   spareButton_->setObjectName("Command2");
@@ -44,6 +50,8 @@ frmStatus::frmStatus(const std::string& appFolder, Prompter& prompter, QWidget* 
   busyAnimation_->setMovie(clip_);
   busyAnimation_->setFixedSize(48, 48);
   statusLabel_->setWordWrap(true);
+  pageProgress_->setFormat("%v / %m");
+  pageProgress_->hide();
 
   auto* top = new QHBoxLayout;
   top->addWidget(busyAnimation_);
@@ -54,6 +62,7 @@ frmStatus::frmStatus(const std::string& appFolder, Prompter& prompter, QWidget* 
   buttons->addWidget(cancelButton_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
+  layout->addWidget(pageProgress_);
   layout->addWidget(debugText_, 1);
   layout->addLayout(buttons);
 
@@ -70,7 +79,17 @@ void frmStatus::started() {
   clip_->start();
 }
 
-void frmStatus::entryStarted(const std::string& statusText, int, int) { statusLabel_->setText(q(statusText)); }
+void frmStatus::entryStarted(const std::string& statusText, int, int) {
+  statusLabel_->setText(q(statusText));
+  pageProgress_->hide();
+}
+
+void frmStatus::stepProgress(long done, long total) {
+  // QProgressBar counts in int; a catalogue never comes near its limit.
+  pageProgress_->setRange(0, static_cast<int>(std::min<long>(total, INT_MAX)));
+  pageProgress_->setValue(static_cast<int>(std::min<long>(done, INT_MAX)));
+  pageProgress_->show();
+}
 
 void frmStatus::setDebugText(const std::string& text) { debugText_->setPlainText(q(text)); }
 

@@ -32,6 +32,7 @@ class RunTest : public ::testing::Test {
     loadCaptionDocument(context, p.appFolder());
     loadProject(context, p.projectFile());
     GenerationRun generation(context, display, prompter);
+    generation.setStopGrace(stopGrace);
     generation.setImporter([this](const std::string&, const std::string& db) {
       std::ofstream(db) << "db";
       return importFailure;
@@ -44,6 +45,7 @@ class RunTest : public ::testing::Test {
   RecordingDisplay display;
   RecordingPrompter prompter;
   std::string importFailure;
+  std::chrono::milliseconds stopGrace = RunPacer::kStopGrace;
 };
 
 }  // namespace
@@ -118,5 +120,26 @@ TEST_F(RunTest, CancelStopsBeforeTheNextEntry) {
   display.cancelAfterEntries = 1;  // cancelled while the first entry runs
   EXPECT_EQ(run(p), "");
   EXPECT_EQ(readTrace(p), "a:" + p.folderText() + "\n");  // that entry still finished
+  EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
+}
+
+// A long entry lets window events through while it runs; an entry that does
+// not end is stopped once a cancel is older than the grace period, and the
+// run ends as cancelled, not as failed.
+TEST_F(RunTest, LongEntriesStayResponsiveAndACancelStopsOneThatDoesNotEnd) {
+  TestProject p;
+  p.writeScript("busy.lua",
+                "function OutputFile(f) local t = os.clock() while os.clock() - t < 0.3 do end "
+                "DebugMsg = 'busy done' end");
+  p.writeScript("loop.lua", "function OutputFile(f) while true do pcall(function() while true do end end) end end");
+  p.writeScript("b.lua", recordingScript("b"));
+  p.writeProject({{"True", "busy.lua", "Busy"}, {"True", "loop.lua", "Loop"}, {"True", "b.lua", "B"}});
+  display.cancelAfterEntries = 2;  // the user cancels while the loop runs
+  stopGrace = std::chrono::milliseconds(0);
+  EXPECT_EQ(run(p), "");
+  EXPECT_TRUE(display.cancel);
+  EXPECT_GE(display.eventRounds, 2 + 3);  // before the import and each entry, and during the busy one
+  EXPECT_EQ(display.debugTexts, (std::vector<std::string>{"busy done"}));
+  EXPECT_EQ(readTrace(p), "");
   EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
 }

@@ -92,6 +92,8 @@ class RecordingDisplay : public StatusDisplay {
   std::string title;
   bool cancel = false;
   int cancelAfterEntries = -1;  // sets the cancel flag once this many entries started
+  int eventRounds = 0;          // processEvents calls
+  std::vector<std::string> progress;  // "done/total"
 
   void setCaptions(const std::string& t, const std::string&) override { title = t; }
   void started() override {}
@@ -102,7 +104,10 @@ class RecordingDisplay : public StatusDisplay {
       cancel = true;
   }
   void setDebugText(const std::string& text) override { debugTexts.push_back(text); }
-  void processEvents() override {}
+  void stepProgress(long done, long total) override {
+    progress.push_back(std::to_string(done) + "/" + std::to_string(total));
+  }
+  void processEvents() override { ++eventRounds; }
   bool cancelFlag() const override { return cancel; }
 };
 

@@ -12,6 +12,7 @@
 #include "common/dispatch.h"
 #include "common/object_factory.h"
 #include "generator/pages/page_generators.h"
+#include "generator/report/progress.h"
 
 namespace quill::test {
 namespace {
@@ -250,6 +251,37 @@ TEST_F(PagesTest, PageThatCannotBeWrittenStopsDetailsButNotItemLists) {
   auto lists = run<clsImgList>();
   EXPECT_THAT(lists->errMsg(), HasSubstr("Output/G1.htm: "));
   EXPECT_EQ(read("Output/G2.htm"), "G2");
+}
+
+// The generators that write many pages report each one, and a sink that
+// cancels stops them at once without any ErrMsg.
+TEST_F(PagesTest, ManyPageGeneratorsReportProgressAndStopOnCancel) {
+  struct Sink : ProgressSink {
+    std::vector<std::string> seen;
+    size_t cancelAt = 0;  // never
+    void progress(long done, long total) override {
+      seen.push_back(std::to_string(done) + "/" + std::to_string(total));
+      if (seen.size() == cancelAt) throw WorkCancelled();
+    }
+  } sink;
+  ScopedProgressSink installed(sink);
+  makeDb({item("a", "G1"), item("b", "G1"), item("c", "G2")});
+  writeFile("HtmlTemplate/Detail.htm", block("Detail", "{Code}"));
+  writeFile("Html/ItemList.htm", "{GroupName}");
+  EXPECT_EQ(run<clsDetail>()->errMsg(), "");
+  EXPECT_EQ(sink.seen, (std::vector<std::string>{"1/3", "2/3", "3/3"}));
+  sink.seen.clear();
+  EXPECT_EQ(run<clsImgList>()->errMsg(), "");
+  EXPECT_EQ(sink.seen, (std::vector<std::string>{"1/2", "2/2"}));
+
+  fs::remove_all(base_ / "Output");
+  fs::create_directories(base_ / "Output");
+  sink.seen.clear();
+  sink.cancelAt = 2;
+  clsDetail detail;
+  EXPECT_THROW(detail.outputFile(folder()), WorkCancelled);
+  EXPECT_EQ(outputCount(), 2u);
+  EXPECT_EQ(detail.errMsg(), "");
 }
 
 TEST_F(PagesTest, FailuresBeforeAnyPage) {

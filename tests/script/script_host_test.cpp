@@ -226,3 +226,26 @@ TEST_F(ScriptHostTest, AnObjectCannotResetTheRunningScript) {
   EXPECT_FALSE(host.eval("ok").toBool());
   EXPECT_EQ(text("after"), "still here");
 }
+
+// The watch sees a long script from inside, and once it says stop, neither
+// the script's own pcall nor a later call on the same state gets past it.
+TEST_F(ScriptHostTest, AWatchSeesLongScriptsAndStopsThemForGood) {
+  int calls = 0;
+  int stopAt = -1;  // never
+  host.setWatch([&] { return ++calls != stopAt; });
+  host.reset();
+  host.addCode("x = 0 for i = 1, 100000 do x = x + i end", "sum.lua");
+  EXPECT_EQ(host.eval("x").toText(), "5000050000");
+  EXPECT_GE(calls, 100000 * 3 / ScriptHost::kWatchInstructions);
+
+  host.addCode("function f() while true do pcall(function() while true do end end) end end", "loop.lua");
+  stopAt = calls + 3;
+  EXPECT_THROW(host.executeStatement("f()"), ScriptStopped);
+  EXPECT_THROW(host.eval("x"), ScriptStopped);
+
+  // An ordinary error is no stop; the next state runs again.
+  stopAt = -1;
+  host.reset();
+  EXPECT_EQ(errorOf("error('plain')").description(), "Subject.lua:1: plain");
+  EXPECT_EQ(text("1 + 1"), "2");
+}
