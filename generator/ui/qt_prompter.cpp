@@ -1,16 +1,22 @@
-// Each message is a modal QMessageBox over the parent window, with the icon
-// and buttons its kind asks for; a question defaults to its default answer.
+// Each message is a modal QMessageBox over the parent window (without one,
+// over the active window), with the icon and buttons its kind asks for; a
+// question defaults to its default answer. CR LF line breaks become LF.
 #include "generator/ui/qt_prompter.h"
 
+#include <QApplication>
 #include <QMessageBox>
+
+#include "generator/report/message_text.h"
 
 namespace quill {
 
 namespace {
-QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::string& s) { return QString::fromStdString(toLineFeeds(s)); }
+
+QWidget* owner(QWidget* parent) { return parent ? parent : QApplication::activeWindow(); }
 
 void show(QWidget* parent, QMessageBox::Icon icon, const std::string& text, const std::string& title) {
-  QMessageBox box(icon, q(title), q(text), QMessageBox::Ok, parent);
+  QMessageBox box(icon, q(title), q(text), QMessageBox::Ok, owner(parent));
   box.exec();
 }
 }  // namespace
@@ -26,7 +32,7 @@ void QtPrompter::warning(const std::string& text, const std::string& title) {
 }
 bool QtPrompter::confirm(const std::string& text, const std::string& title, bool defaultAnswer) {
   QMessageBox box(QMessageBox::Critical, q(title), q(text), QMessageBox::Ok | QMessageBox::Cancel,
-                  parent_);
+                  owner(parent_));
   box.setDefaultButton(defaultAnswer ? QMessageBox::Ok : QMessageBox::Cancel);
   return box.exec() == QMessageBox::Ok;
 }
