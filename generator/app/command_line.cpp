@@ -7,16 +7,22 @@
 namespace quill {
 
 const char* const kUsageText =
-    "Usage: quillant [--no-gui] [PROJECT_FOLDER/ProjectDef.prj]\n"
+    "Usage: quillant [--no-gui] PROJECT_FOLDER/ProjectDef.prj\n"
+    "       quillant --open PROJECT_FOLDER/ProjectDef.prj\n"
+    "       quillant\n"
     "\n"
     "Generates a project's catalogue site from its workbook and templates.\n"
     "\n"
     "With a project file, quillant performs one generation run and exits:\n"
     "it imports Data.xls, runs the project's selected scripts and writes the\n"
-    "pages into the project's Output folder. Without one, it opens the project\n"
-    "in the program folder in its main window.\n"
+    "pages into the project's Output folder. With --open it shows the main\n"
+    "window for the project instead, from which the workbook is edited, the\n"
+    "pages generated and the upload set up. Without arguments it shows the\n"
+    "main window for the ProjectDef.prj beside the program (a packaged\n"
+    "project), or explains how to open one.\n"
     "\n"
     "Options:\n"
+    "  --open       show the main window for the project (needs a display)\n"
     "  --no-gui     run on the terminal even when a display is available\n"
     "  --help       show this text and exit\n"
     "  --version    show the version and exit\n"
@@ -34,6 +40,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (a == "--help") cl.help = true;
       else if (a == "--version") cl.version = true;
       else if (a == "--no-gui") cl.noGui = true;
+      else if (a == "--open") cl.open = true;
       else cl.error = "unknown option " + a;
       continue;
     }
@@ -45,6 +52,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     path += a;
   }
   cl.projectPath = std::move(path);
+  if (cl.open && cl.projectPath.empty() && cl.error.empty()) cl.error = "--open needs the project file to open";
   return cl;
 }
 

@@ -12,7 +12,8 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool noGui = false;
-  std::string projectPath;  // empty: interactive mode
+  bool open = false;        // --open: the main window for projectPath
+  std::string projectPath;  // empty: interactive mode, the project beside the program
   std::string error;        // an unknown option
 };
 

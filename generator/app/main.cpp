@@ -1,23 +1,26 @@
 // quillant: generates a project's catalogue site.
 //
-//   quillant <project folder>/ProjectDef.prj   one generation run, then exit
-//   quillant                                   the project of the program folder, main window
+//   quillant <project folder>/ProjectDef.prj          one generation run, then exit
+//   quillant --open <project folder>/ProjectDef.prj   the main window for that project
+//   quillant                                          the project beside the program, main window
 //
-// Without a display (or with --no-gui) the run reports on the terminal.
-#include <QApplication>
+// Without a display (or with --no-gui) a run reports on the terminal; a
+// display that is named but cannot be reached counts as none, with a notice.
 #include <QCoreApplication>
-#include <QDesktopServices>
-#include <QUrl>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
 #include "engine/marl_doc.h"
 #include "generator/app/command_line.h"
+#include "generator/app/interactive.h"
 #include "generator/app/startup.h"
+#include "generator/app/window_system.h"
 #include "generator/pages/page_frame.h"
 #include "generator/report/terminal_prompter.h"
 #include "generator/report/terminal_status.h"
 #include "generator/ui/frm_status.h"
+#include "generator/ui/qt_desktop.h"
 #include "generator/ui/qt_prompter.h"
 #include "store/store.h"
 
@@ -28,6 +31,16 @@ namespace {
 int usageError(const std::string& message) {
   std::cerr << "quillant: " << message << "\nTry 'quillant --help' for more information.\n";
   return 2;
+}
+
+const char* const kWindowNeeded =
+    "the main window needs a display; to generate without one, give the project file: "
+    "quillant --no-gui MyShop/ProjectDef.prj";
+
+std::string displayName() {
+  for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"})
+    if (const char* v = std::getenv(name); v && *v) return v;
+  return {};
 }
 
 }  // namespace
@@ -43,38 +56,54 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!cl.error.empty()) return usageError(cl.error);
+  const bool interactive = cl.open || cl.projectPath.empty();
+  if (interactive && cl.noGui) return usageError(kWindowNeeded);
 
-  const bool gui = !cl.noGui && displayAvailable();
-  int qtArgc = 1;  // Qt sees no arguments: the command line is the project path
+  bool gui = !cl.noGui && displayAvailable();
   std::unique_ptr<QCoreApplication> app;
-  if (gui)
-    app = std::make_unique<QApplication>(qtArgc, argv);
-  else
+  if (gui) {
+    WindowSystem ws = startWindowSystem(argv[0]);
+    app = std::move(ws.app);
+    if (!ws.displayReached) {
+      std::cerr << "quillant: the display " << displayName() << " cannot be reached; "
+                << (interactive ? "the main window cannot open." : "running on the terminal.") << "\n";
+      if (interactive) return 1;
+      gui = false;
+    }
+  } else {
+    static int qtArgc = 1;  // Qt sees no arguments: the command line is the project path
     app = std::make_unique<QCoreApplication>(qtArgc, argv);
+  }
+  if (interactive && !gui) return usageError(kWindowNeeded);
 
   registerStoreClasses();
   registerEngineClasses();
   registerPageGenerators();
 
-  if (cl.projectPath.empty())
-    return usageError(
-        "the main window is not part of this build yet; give the project file to run, "
-        "for example: quillant MyShop/ProjectDef.prj");
+  const std::string appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+  if (interactive) {
+    QtPrompter prompter;  // over the active window
+    QtDesktop desktop;
+    InteractiveServices services;
+    services.appFolder = appFolder;
+    services.prompter = &prompter;
+    services.desktop = &desktop;
+    return runInteractive(cl.projectPath, services);
+  }
 
   StartupServices services;
-  services.appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+  services.appFolder = appFolder;
   TerminalStatus terminalStatus(std::cout);
   TerminalPrompter terminalPrompter(std::cerr);
   QtPrompter windowPrompter;
+  QtDesktop desktop;
   std::unique_ptr<frmStatus> statusWindow;
   if (gui) {
     statusWindow = std::make_unique<frmStatus>(services.appFolder, windowPrompter);
     windowPrompter.setParent(statusWindow.get());
     services.display = statusWindow.get();
     services.prompter = &windowPrompter;
-    services.openFolder = [](const std::string& folder) {
-      QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));
-    };
+    services.openFolder = [&desktop](const std::string& folder) { desktop.open(folder); };
   } else {
     services.display = &terminalStatus;
     services.prompter = &terminalPrompter;

@@ -13,14 +13,6 @@ using namespace quill;
 
 namespace {
 
-QApplication& application() {
-  static int argc = 1;
-  static char name[] = "frm_status_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
-
 class AnsweringPrompter : public test::RecordingPrompter {
  public:
   bool answer = false;
@@ -34,7 +26,7 @@ class AnsweringPrompter : public test::RecordingPrompter {
 }  // namespace
 
 TEST(frmStatus, ShowsTheRunAndCancelsOnlyWhenConfirmed) {
-  application();
+  test::qtApplication();
   AnsweringPrompter prompter;
   frmStatus window(std::string(std::getenv("QUILLANT_PROGRAM_DIR")) + "/", prompter);
   window.setCaptions("Status", "Stop");

@@ -2,6 +2,7 @@
 // through the store, script files and a caption document, for run tests.
 #pragma once
 
+#include <QApplication>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,6 +16,16 @@
 namespace quill::test {
 
 namespace fs = std::filesystem;
+
+// The tests' one QApplication, made on first use and never destroyed: Qt's
+// own globals may be gone by the time static objects are.
+inline QApplication& qtApplication() {
+  static int argc = 1;
+  static char name[] = "generator_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
 
 struct ScriptEntry {
   std::string selected = "True";  // "" leaves the attribute out
@@ -75,7 +86,11 @@ class TestProject {
     doc->setRoot(cvDomNode::create("lang"));
     doc->root()->setValue(
         "<lang><forms><frmStatus Caption=\"Status\"><Command1 Caption=\"Cancel\"/>"
-        "<Message Outputing=\" running\"/></frmStatus></forms>"
+        "<Message Outputing=\" running\"/></frmStatus>"
+        "<frmClientMain><Toolbar1><excel Caption=\"&amp;Sheet\"/><print Caption=\"Make\"/>"
+        "<send Caption=\"Send\"/><setup Caption=\"Set\"/></Toolbar1></frmClientMain>"
+        "<frmOpenProject Caption=\"Open\"><Label1 Caption=\"How\"/><Command1 Caption0=\"Pick\" Caption1=\"Close\"/>"
+        "</frmOpenProject></forms>"
         "<Message ErrOccured=\"Failed:\"/></lang>");
     doc->saveDoc(appFolder() + "qlang.xml");
   }
