@@ -137,7 +137,7 @@ void frmClientMain::printPages() {
 
 // Until the upload window is part of the program, the command says so.
 void frmClientMain::openUpload() {
-  prompter_.info("Uploading is not part of this build of Quillant yet. The generated site is in " +
+  prompter_.info("Uploading is not part of this build of Quillant yet.\r\nThe generated site is in " +
                  context_.projectFolder + "Output");
 }
 

@@ -1,6 +1,7 @@
 // Each message is a modal QMessageBox over the parent window (without one,
 // over the active window), with the icon and buttons its kind asks for; a
-// question defaults to its default answer. CR LF line breaks become LF.
+// question defaults to its default answer. CR LF line breaks become LF. A
+// message without a title is titled with the program's name.
 #include "generator/ui/qt_prompter.h"
 
 #include <QApplication>
@@ -15,8 +16,10 @@ QString q(const std::string& s) { return QString::fromStdString(toLineFeeds(s));
 
 QWidget* owner(QWidget* parent) { return parent ? parent : QApplication::activeWindow(); }
 
+QString titleOf(const std::string& title) { return title.empty() ? QString("Quillant") : q(title); }
+
 void show(QWidget* parent, QMessageBox::Icon icon, const std::string& text, const std::string& title) {
-  QMessageBox box(icon, q(title), q(text), QMessageBox::Ok, owner(parent));
+  QMessageBox box(icon, titleOf(title), q(text), QMessageBox::Ok, owner(parent));
   box.exec();
 }
 }  // namespace
@@ -31,7 +34,7 @@ void QtPrompter::warning(const std::string& text, const std::string& title) {
   show(parent_, QMessageBox::Warning, text, title);
 }
 bool QtPrompter::confirm(const std::string& text, const std::string& title, bool defaultAnswer) {
-  QMessageBox box(QMessageBox::Critical, q(title), q(text), QMessageBox::Ok | QMessageBox::Cancel,
+  QMessageBox box(QMessageBox::Critical, titleOf(title), q(text), QMessageBox::Ok | QMessageBox::Cancel,
                   owner(parent_));
   box.setDefaultButton(defaultAnswer ? QMessageBox::Ok : QMessageBox::Cancel);
   return box.exec() == QMessageBox::Ok;

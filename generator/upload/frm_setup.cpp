@@ -41,6 +41,8 @@ constexpr int kFirewallLimit = 100;
 QLineEdit* lineEdit(QWidget* parent, const QString& name, bool masked = false) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(name);
+  // Room for a host name or a folder without scrolling.
+  edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 40);
   if (masked) {
     edit->setEchoMode(QLineEdit::Password);
     edit->setStyleSheet("lineedit-password-character: 42");  // '*'
