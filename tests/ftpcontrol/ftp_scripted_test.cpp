@@ -2,12 +2,13 @@
 // test sends, so each protocol path can be driven on purpose.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLabel>
 
 #include "common/automation_error.h"
 #include "ftp_test_support.h"
 #include "ftpcontrol/code_converter.h"
-#include "ftpcontrol/ftp_widget.h"
+#include "ftpcontrol/widget/ftp_widget.h"
 #include "ftpcontrol/tcp_socket.h"
 
 using namespace ftptest;
@@ -50,7 +51,7 @@ class FtpScripted : public ::testing::Test {
   }
   bool waitDone(int n) { return waitUntil([&] { return rec.done >= n; }); }
 
-  int app_ = (ensureApp(), 0);
+  int app_ = (ensureApp<QApplication>(), 0);
   ScriptedServer server;
   FtpControl ftp;
   Recorder rec;

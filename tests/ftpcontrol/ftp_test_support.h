@@ -3,8 +3,8 @@
 // 127.0.0.1 that answers exactly as each test tells it.
 #pragma once
 
-#include <QApplication>
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -24,11 +24,14 @@ inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toS
 
 namespace ftptest {
 
-inline void ensureApp() {
+// The application object, once per process (QApplication where a test shows
+// the widget).
+template <class App = QCoreApplication>
+void ensureApp() {
   static int argc = 1;
   static char name[] = "ftpcontrol_test";
   static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new QApplication(argc, argv);
+  if (!QCoreApplication::instance()) new App(argc, argv);
 }
 
 // Runs the event loop until pred() holds or the time is up.
