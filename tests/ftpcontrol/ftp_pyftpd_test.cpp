@@ -99,17 +99,17 @@ TEST_P(FtpPyftpd, FilesAndFoldersRoundTrip) {
 
   ftp.setFiletype("A");
   rec.feed("line1\r\nline2\r\n");
-  EXPECT_EQ(run([&] { ftp.PutFile("text.txt"); }), 0);
+  EXPECT_EQ(run([&] { ftp.PutFile("text.txt", rec.source()); }), 0);
   EXPECT_EQ(stored("sub/text.txt"), "line1\nline2\n");
 
   QByteArray bin(100000, Qt::Uninitialized);
   for (auto& c : bin) c = char(QRandomGenerator::global()->bounded(256));
   ftp.setFiletype("I");
   rec.feed(bin);
-  EXPECT_EQ(run([&] { ftp.PutFile("bin.dat"); }), 0);
+  EXPECT_EQ(run([&] { ftp.PutFile("bin.dat", rec.source()); }), 0);
   EXPECT_EQ(stored("sub/bin.dat"), bin);
   rec.feed("tail");
-  EXPECT_EQ(run([&] { ftp.AppendFile("bin.dat"); }), 0);
+  EXPECT_EQ(run([&] { ftp.AppendFile("bin.dat", rec.source()); }), 0);
   EXPECT_EQ(stored("sub/bin.dat"), bin + "tail");
   EXPECT_TRUE(rec.events.contains("PutClose"));
 
@@ -153,7 +153,7 @@ TEST_P(FtpPyftpd, JapaneseFileNamesAndListing) {
     login(server);
     const QString name = QString::fromUtf8("日本語_%1.txt").arg(sys);
     rec.feed("kanji");
-    EXPECT_EQ(run([&] { ftp.PutFile(name); }), 0);
+    EXPECT_EQ(run([&] { ftp.PutFile(name, rec.source()); }), 0);
     EXPECT_EQ(stored(name), "kanji");
     rec.dirLines.clear();
     EXPECT_EQ(run([&] { ftp.Dir(""); }), 0);

@@ -248,12 +248,12 @@ TEST_F(FtpScripted, PropertyRulesAndPersistence) {
 }
 
 TEST_F(FtpScripted, PassiveReplyParsingAndUnparsableReply) {
-  QString host, port;
-  ASSERT_TRUE(FtpControl::parsePasvReply("227 Entering Passive Mode (192,168,0,10,4,1)", host, port));
-  EXPECT_EQ(host, "192.168.0.10");
-  EXPECT_EQ(port, "1025");
-  EXPECT_FALSE(FtpControl::parsePasvReply("227 Entering Passive Mode 127,0,0,1,4,1", host, port));
-  EXPECT_FALSE(FtpControl::parsePasvReply("227 (127,0,0,1,4)", host, port));
+  const auto address = FtpControl::parsePasvReply("227 Entering Passive Mode (192,168,0,10,4,1)");
+  ASSERT_TRUE(address);
+  EXPECT_EQ(address->host, "192.168.0.10");
+  EXPECT_EQ(address->port, "1025");
+  EXPECT_FALSE(FtpControl::parsePasvReply("227 Entering Passive Mode 127,0,0,1,4,1"));
+  EXPECT_FALSE(FtpControl::parsePasvReply("227 (127,0,0,1,4)"));
 
   login();
   ftp.setPassive(true);
@@ -323,7 +323,7 @@ TEST_F(FtpScripted, UploadsZeroByteAndBlocksThenPutCloseBeforeDone) {
     }
   });
   rec.feed({});
-  ftp.PutFile("empty");
+  ftp.PutFile("empty", rec.source());
   ASSERT_TRUE(waitDone(1));
   EXPECT_EQ(rec.events, QStringList({"PutClose", "CommandDone 0 PutFile Stored"}));
   EXPECT_TRUE(server.dataIn.isEmpty());
@@ -332,7 +332,7 @@ TEST_F(FtpScripted, UploadsZeroByteAndBlocksThenPutCloseBeforeDone) {
   QByteArray payload;
   for (int i = 0; i < 30000; ++i) payload += char(i * 7);
   rec.feed(payload, 8192);
-  ftp.PutFile("data.bin");
+  ftp.PutFile("data.bin", rec.source());
   ASSERT_TRUE(waitDone(2));
   EXPECT_EQ(server.dataIn, payload);
 
@@ -347,7 +347,7 @@ TEST_F(FtpScripted, UploadsZeroByteAndBlocksThenPutCloseBeforeDone) {
   });
   rec.events.clear();
   rec.putData = [](QByteArray& d) { d = QByteArray(8192, 'x'); };  // never ends by itself
-  ftp.PutFile("full.bin");
+  ftp.PutFile("full.bin", rec.source());
   ASSERT_TRUE(waitDone(3));
   EXPECT_EQ(rec.events, QStringList({"PutClose", "CommandDone 552 PutFile Disk full"}));
 }
@@ -519,7 +519,7 @@ TEST_F(FtpScripted, JapaneseCommandsRepliesAndFileData) {
 
   ftp.setFileCode("JIS");
   rec.feed(QByteArray("日本a"), 4);  // blocks cut inside characters
-  ftp.PutFile("j.txt");
+  ftp.PutFile("j.txt", rec.source());
   ASSERT_TRUE(waitDone(3));
   EXPECT_EQ(server.dataIn, QByteArray("\x1b$BF|K\\\x1b(Ba"));
 }

@@ -80,9 +80,6 @@ struct Recorder {
     QObject::connect(&c, &FtpControl::GetOpen, [this](const QString& f) { events << "GetOpen " + f; });
     QObject::connect(&c, &FtpControl::GetData, [this](const QByteArray& d) { got += d; });
     QObject::connect(&c, &FtpControl::GetClose, [this] { events << "GetClose"; });
-    QObject::connect(&c, &FtpControl::PutData, [this](QByteArray& d) {
-      if (putData) putData(d);
-    });
     QObject::connect(&c, &FtpControl::PutClose, [this] { events << "PutClose"; });
     QObject::connect(&c, &FtpControl::DirOpen, [this] { events << "DirOpen"; });
     QObject::connect(&c, &FtpControl::DirData, [this](const QString& l) {
@@ -93,6 +90,15 @@ struct Recorder {
     QObject::connect(&c, &FtpControl::TransError, [this](int n, const QString& d, const QString& w) {
       events << QStringLiteral("TransError %1 %2 %3").arg(n).arg(d, w);
     });
+  }
+
+  // The data source for PutFile/AppendFile: whatever putData hands out.
+  quill::FtpControl::DataSource source() {
+    return [this] {
+      QByteArray d;
+      if (putData) putData(d);
+      return d;
+    };
   }
 
   // Hands out `data` in blocks of `block` bytes, then an empty block.
