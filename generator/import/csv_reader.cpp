@@ -93,7 +93,8 @@ class Decoder {
       if (last) ended_ = true;
       const size_t used = encoding_ == Encoding::Utf8 ? takeUtf8(total, last, out) : takeUtf16(total, last, out);
       carry_.assign(raw_.data() + used, total - used);
-      if (std::memchr(out.data(), 0, out.size())) refuse();
+      if (const void* nul = std::memchr(out.data(), 0, out.size()))
+        refuse(std::string_view(out.data(), static_cast<size_t>(static_cast<const char*>(nul) - out.data())));
       lines_ += static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
       if (last && out.empty()) return false;
     }
@@ -131,9 +132,7 @@ class Decoder {
       } else if (n < 0 && !last) {
         break;  // finished with the next piece
       } else {
-        out.assign(raw_.data(), static_cast<size_t>(p - begin));
-        lines_ += static_cast<size_t>(std::count(out.begin(), out.end(), '\n'));
-        refuse();
+        refuse(std::string_view(raw_.data(), static_cast<size_t>(p - begin)));
       }
     }
     out.assign(raw_.data(), static_cast<size_t>(p - begin));
@@ -151,26 +150,28 @@ class Decoder {
       if (c >= 0xD800 && c <= 0xDBFF) {
         if (i + 3 >= total) {
           if (!last) break;
-          refuse();
+          refuse(out);
         }
         uint32_t low = unit(i + 2);
-        if (low < 0xDC00 || low > 0xDFFF) refuse();
+        if (low < 0xDC00 || low > 0xDFFF) refuse(out);
         appendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
         i += 4;
       } else if (c >= 0xDC00 && c <= 0xDFFF) {
-        refuse();
+        refuse(out);
       } else {
         appendUtf8(out, c);
         i += 2;
       }
     }
-    if (last && i < total) refuse();  // an odd last byte
+    if (last && i < total) refuse(out);  // an odd last byte
     return i;
   }
 
-  [[noreturn]] void refuse() const {
+  // decoded: the text of this piece before the fault, for the line number.
+  [[noreturn]] void refuse(std::string_view decoded) const {
+    const size_t line = lines_ + 1 + static_cast<size_t>(std::count(decoded.begin(), decoded.end(), '\n'));
     const char* what = encoding_ == Encoding::Utf8 ? "is not UTF-8 text" : "is not valid UTF-16 text";
-    throw WorkbookError("The file " + path_ + " " + what + " (line " + std::to_string(lines_ + 1) +
+    throw WorkbookError("The file " + path_ + " " + what + " (line " + std::to_string(line) +
                         "); save it as \"CSV UTF-8\" (comma-separated values in UTF-8) and try again.");
   }
 

@@ -23,14 +23,45 @@
 namespace quill::ods {
 namespace {
 
-#define OFFICE "urn:oasis:names:tc:opendocument:xmlns:office:1.0 "
-#define TABLE "urn:oasis:names:tc:opendocument:xmlns:table:1.0 "
-#define TEXT "urn:oasis:names:tc:opendocument:xmlns:text:1.0 "
-#define CALCEXT "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0 "
-#define MANIFEST "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0 "
-constexpr std::string_view kDrawNamespace = "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0 ";
+bool is(const char* name, const std::string& qualified) { return std::strcmp(name, qualified.c_str()) == 0; }
 
-bool is(const char* name, const char* expanded) { return std::strcmp(name, expanded) == 0; }
+// The qualified names the reader compares with, under the prefixes that the
+// document declares on its root element (the usual ones where it declares
+// none).
+struct Names {
+  std::string documentContent, document, spreadsheet, table, tableName, tableRow, rowsRepeated, tableCell,
+      coveredCell, columnsRepeated, valueType, value, dateValue, timeValue, booleanValue, stringValue,
+      calcextValueType, p, s, c, tab, lineBreak, note, rubyText, annotation, drawPrefix;
+
+  void declare(const char** attributes) {
+    std::string office = "office", table = "table", text = "text", calcext = "calcext", draw = "draw";
+    for (const char** a = attributes; *a; a += 2) {
+      const std::string_view name(a[0]), uri(a[1]);
+      if (name != "xmlns" && name.rfind("xmlns:", 0) != 0) continue;
+      const std::string prefix(name.size() > 5 ? name.substr(6) : std::string_view());
+      if (uri == "urn:oasis:names:tc:opendocument:xmlns:office:1.0") office = prefix;
+      else if (uri == "urn:oasis:names:tc:opendocument:xmlns:table:1.0") table = prefix;
+      else if (uri == "urn:oasis:names:tc:opendocument:xmlns:text:1.0") text = prefix;
+      else if (uri == "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0") calcext = prefix;
+      else if (uri == "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0") draw = prefix;
+    }
+    auto q = [](const std::string& prefix, const char* local) {
+      return prefix.empty() ? std::string(local) : prefix + ":" + local;
+    };
+    documentContent = q(office, "document-content"), document = q(office, "document");
+    spreadsheet = q(office, "spreadsheet"), annotation = q(office, "annotation");
+    valueType = q(office, "value-type"), value = q(office, "value"), dateValue = q(office, "date-value");
+    timeValue = q(office, "time-value"), booleanValue = q(office, "boolean-value");
+    stringValue = q(office, "string-value");
+    this->table = q(table, "table"), tableName = q(table, "name"), tableRow = q(table, "table-row");
+    rowsRepeated = q(table, "number-rows-repeated"), tableCell = q(table, "table-cell");
+    coveredCell = q(table, "covered-table-cell"), columnsRepeated = q(table, "number-columns-repeated");
+    calcextValueType = q(calcext, "value-type");
+    p = q(text, "p"), s = q(text, "s"), c = q(text, "c"), tab = q(text, "tab");
+    lineBreak = q(text, "line-break"), note = q(text, "note"), rubyText = q(text, "ruby-text");
+    drawPrefix = draw.empty() ? "" : draw + ":";
+  }
+};
 
 uint64_t repeatCount(const char* text) {
   uint64_t n = 1;
@@ -58,15 +89,17 @@ class ManifestHandler : public XmlHandler {
   bool contentEncrypted = false;
 
   void startElement(const char* name, const char** attributes) override {
-    if (is(name, MANIFEST "file-entry")) {
-      const char* path = attribute(attributes, MANIFEST "full-path");
+    if (localName(name) == "file-entry") {
+      const char* path = nullptr;
+      for (const char** a = attributes; *a; a += 2)
+        if (localName(a[0]) == "full-path") path = a[1];
       inContent_ = path && std::string_view(path) == "content.xml";
-    } else if (is(name, MANIFEST "encryption-data") && inContent_) {
+    } else if (localName(name) == "encryption-data" && inContent_) {
       contentEncrypted = true;
     }
   }
   void endElement(const char* name) override {
-    if (is(name, MANIFEST "file-entry")) inContent_ = false;
+    if (localName(name) == "file-entry") inContent_ = false;
   }
   void characters(const char*, int) override {}
 
@@ -87,23 +120,24 @@ class ContentHandler : public XmlHandler {
   void startElement(const char* name, const char** attributes) override {
     ++depth_;
     if (depth_ == 1) {
-      if (!is(name, OFFICE "document-content") && !is(name, OFFICE "document"))
+      n_.declare(attributes);
+      if (!is(name, n_.documentContent) && !is(name, n_.document))
         throw WorkbookError("The file " + package_.path() + " is not an OpenDocument spreadsheet.");
       return;
     }
     if (cellDepth_) {
       startInCell(name, attributes);
     } else if (sheetDepth_) {
-      if (is(name, TABLE "table-cell") || is(name, TABLE "covered-table-cell")) startCell(attributes);
-      else if (is(name, TABLE "table-row")) startRow(attributes);
-    } else if (spreadsheetDepth_ && depth_ == spreadsheetDepth_ + 1 && is(name, TABLE "table")) {
-      const char* sheet = attribute(attributes, TABLE "name");
+      if (is(name, n_.tableCell) || is(name, n_.coveredCell)) startCell(attributes);
+      else if (is(name, n_.tableRow)) startRow(attributes);
+    } else if (spreadsheetDepth_ && depth_ == spreadsheetDepth_ + 1 && is(name, n_.table)) {
+      const char* sheet = attribute(attributes, n_.tableName.c_str());
       sheetName_ = sheet ? sheet : "";
       sheetDepth_ = depth_;
       row_ = 0;
       ++sheetsStarted_;
       xml_->pause();
-    } else if (!spreadsheetDepth_ && is(name, OFFICE "spreadsheet")) {
+    } else if (!spreadsheetDepth_ && is(name, n_.spreadsheet)) {
       spreadsheetDepth_ = depth_;
     }
   }
@@ -159,7 +193,7 @@ class ContentHandler : public XmlHandler {
 
   void startRow(const char** attributes) {
     rowDepth_ = depth_;
-    rowRepeat_ = repeatCount(attribute(attributes, TABLE "number-rows-repeated"));
+    rowRepeat_ = repeatCount(attribute(attributes, n_.rowsRepeated.c_str()));
     column_ = 0;
     held_ = 0;
   }
@@ -197,13 +231,12 @@ class ContentHandler : public XmlHandler {
     value_.clear();
     for (const char** a = attributes; *a; a += 2) {
       const char* n = a[0];
-      if (is(n, OFFICE "value-type")) type_ = valueType(a[1]);
-      else if (is(n, OFFICE "value") || is(n, OFFICE "date-value") || is(n, OFFICE "time-value") ||
-               is(n, OFFICE "boolean-value"))
+      if (is(n, n_.valueType)) type_ = valueType(a[1]);
+      else if (is(n, n_.value) || is(n, n_.dateValue) || is(n, n_.timeValue) || is(n, n_.booleanValue))
         value_ = a[1];
-      else if (is(n, OFFICE "string-value")) stringValue = a[1];
-      else if (is(n, TABLE "number-columns-repeated")) columnRepeat_ = repeatCount(a[1]);
-      else if (is(n, CALCEXT "value-type")) error = std::string_view(a[1]) == "error";
+      else if (is(n, n_.stringValue)) stringValue = a[1];
+      else if (is(n, n_.columnsRepeated)) columnRepeat_ = repeatCount(a[1]);
+      else if (is(n, n_.calcextValueType)) error = std::string_view(a[1]) == "error";
     }
     // An error result is a text cell that shows the error; a text cell may
     // carry its value in office:string-value instead of its paragraphs.
@@ -225,7 +258,7 @@ class ContentHandler : public XmlHandler {
   void startInCell(const char* name, const char** attributes) {
     if (skipDepth_) return;
     if (depth_ == cellDepth_ + 1) {
-      if (is(name, TEXT "p") && wantsParagraphs()) {
+      if (is(name, n_.p) && wantsParagraphs()) {
         if (paragraphs_++ > 0) append("\n", 1);
         paragraphDepth_ = depth_;
         paragraphHasText_ = pendingBlank_ = false;
@@ -233,16 +266,16 @@ class ContentHandler : public XmlHandler {
       return;
     }
     if (!paragraphDepth_) return;
-    if (is(name, TEXT "s")) {
-      const uint64_t count = repeatCount(attribute(attributes, TEXT "c"));
+    if (is(name, n_.s)) {
+      const uint64_t count = repeatCount(attribute(attributes, n_.c.c_str()));
       if (count > kMaxCellBytes) damaged("has a cell with more than 16 MB of text");
       appendSpacing(' ', static_cast<size_t>(count));
-    } else if (is(name, TEXT "tab")) {
+    } else if (is(name, n_.tab)) {
       appendSpacing('\t', 1);
-    } else if (is(name, TEXT "line-break")) {
+    } else if (is(name, n_.lineBreak)) {
       appendSpacing('\n', 1);
-    } else if (is(name, TEXT "note") || is(name, TEXT "ruby-text") || is(name, OFFICE "annotation") ||
-               std::string_view(name).substr(0, kDrawNamespace.size()) == kDrawNamespace) {
+    } else if (is(name, n_.note) || is(name, n_.rubyText) || is(name, n_.annotation) ||
+               (!n_.drawPrefix.empty() && std::string_view(name).rfind(n_.drawPrefix, 0) == 0)) {
       skipDepth_ = depth_;
     }
   }
@@ -323,6 +356,7 @@ class ContentHandler : public XmlHandler {
   }
 
   const ZipPackage& package_;
+  Names n_;
   XmlStream* xml_ = nullptr;
   CellSink* sink_ = nullptr;
   std::string sheetName_;

@@ -2,7 +2,8 @@
 // workbook part's own relationships (<dir>/_rels/<name>.rels) name the
 // worksheet, style and shared-text parts by id, and the workbook part lists
 // the sheets in workbook order with those ids. Elements are matched by their
-// local names, so both namespace families of the format are read alike.
+// local names, so both namespace families of the format, and any prefixes,
+// are read alike.
 //
 // A worksheet's cells are handled in one pass of SAX events: <c> starts a
 // cell (reference, type, style), <v> and the <t> runs of an inline string
@@ -187,8 +188,8 @@ class WorkbookHandler : public XmlHandler {
       SheetEntry entry;
       for (const char** a = attributes; *a; a += 2) {
         if (std::strcmp(a[0], "name") == 0) entry.name = a[1];
-        // r:id, in whichever relationships namespace.
-        else if (std::strchr(a[0], ' ') && localName(a[0]) == "id") entry.relationshipId = a[1];
+        // r:id, whatever the relationships namespace's prefix.
+        else if (std::strchr(a[0], ':') && localName(a[0]) == "id") entry.relationshipId = a[1];
       }
       sheets.push_back(std::move(entry));
     }
@@ -426,7 +427,7 @@ class SheetHandler : public XmlHandler {
       size_t index = 0;
       if (!parseUnsigned(std::string_view(value_), index) || index >= strings_.size())
         damaged("has a cell that refers to a missing shared text");
-      text = plainText(strings_.at(index), scratch_);
+      text = strings_.at(index);  // unescaped when it was read
     } else if (type_ == CellType::Text || type_ == CellType::Error) {
       text = plainText(value_, scratch_);
     } else if (type_ == CellType::Boolean) {

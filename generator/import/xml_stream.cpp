@@ -18,7 +18,7 @@ constexpr int kPieceBytes = 64 * 1024;
 
 XmlStream::XmlStream(ByteSource& source, XmlHandler& handler, const ZipPackage& package, std::string part)
     : source_(source), handler_(handler), package_(package), part_(std::move(part)),
-      parser_(XML_ParserCreateNS(nullptr, ' ')) {
+      parser_(XML_ParserCreate(nullptr)) {
   if (!parser_) throw std::bad_alloc();
   XML_SetUserData(parser_, this);
   XML_SetElementHandler(parser_, onStart, onEnd);
