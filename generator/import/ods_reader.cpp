@@ -109,7 +109,7 @@ class ManifestHandler : public XmlHandler {
 
 class ContentHandler : public XmlHandler {
  public:
-  ContentHandler(const ZipPackage& package) : package_(package) {}
+  explicit ContentHandler(const ZipPackage& package) : package_(package) {}
 
   void setStream(XmlStream* xml) { xml_ = xml; }
   void setSink(CellSink* sink) { sink_ = sink; }
@@ -301,12 +301,12 @@ class ContentHandler : public XmlHandler {
         break;
       }
       case ValueType::Date:
-        if (!cells::isoDateText(value_, scratch_)) damaged("has a cell with the date \"" + value_ + "\"");
+        if (!cells::isoDateText(value_, scratch_)) damaged("has a cell with the date " + quoted(value_));
         text = scratch_;
         break;
       case ValueType::Time: {
         double days;
-        if (!cells::parseIsoDuration(value_, days)) damaged("has a cell with the time \"" + value_ + "\"");
+        if (!cells::parseIsoDuration(value_, days)) damaged("has a cell with the time " + quoted(value_));
         if (!cells::dateText(days, false, scratch_)) cells::numberText(days, scratch_);
         text = scratch_;
         break;

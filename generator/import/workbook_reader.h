@@ -27,6 +27,15 @@ constexpr uint32_t kMaxSheetColumns = 16384;
 // characters; text files from other systems may hold more).
 constexpr size_t kMaxCellBytes = 16 << 20;
 
+// A value from the file as a message quotes it: in double quotes, cut
+// after 40 bytes (at a character boundary).
+inline std::string quoted(std::string_view value) {
+  if (value.size() <= 40) return "\"" + std::string(value) + "\"";
+  size_t cut = 40;
+  while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+  return "\"" + std::string(value.substr(0, cut)) + "...\"";
+}
+
 // Receives the cells of one worksheet. Empty cells are not reported; rows
 // and columns count from 0 (row 0 holds the titles). Readers report cells
 // row by row as the file stores them, which is row order in all but damaged

@@ -325,7 +325,7 @@ class SheetHandler : public XmlHandler {
       uint32_t n = 0;
       if (r) {
         if (!parseUnsigned(std::string_view(r), n) || n < 1 || n > kMaxSheetRows)
-          damaged("has a row numbered \"" + std::string(r) + "\"");
+          damaged("has a row numbered " + quoted(r));
         row_ = n - 1;
       } else {
         row_ = row_ == kNone ? 0 : row_ + 1;
@@ -393,7 +393,7 @@ class SheetHandler : public XmlHandler {
       }
     }
     if (r) {
-      if (!parseCellReference(r, column_, row_)) damaged("has a cell named \"" + std::string(r) + "\"");
+      if (!parseCellReference(r, column_, row_)) damaged("has a cell named " + quoted(r));
     } else {
       if (row_ == kNone) row_ = 0;
       column_ = column_ == kNone ? 0 : column_ + 1;
@@ -414,7 +414,7 @@ class SheetHandler : public XmlHandler {
     if (t == "b") return CellType::Boolean;
     if (t == "e") return CellType::Error;
     if (t == "d") return CellType::Date;
-    damaged("has a cell of unknown type \"" + std::string(t) + "\"");
+    damaged("has a cell of unknown type " + quoted(t));
   }
 
   void endCell() {
@@ -433,12 +433,12 @@ class SheetHandler : public XmlHandler {
     } else if (type_ == CellType::Boolean) {
       text = value_ == "1" || value_ == "true" ? "TRUE" : "FALSE";
     } else if (type_ == CellType::Date) {
-      if (!cells::isoDateText(value_, scratch_)) damaged("has a cell with the date \"" + value_ + "\"");
+      if (!cells::isoDateText(value_, scratch_)) damaged("has a cell with the date " + quoted(value_));
       text = scratch_;
     } else {
       double number;
       if (!cells::parseNumber(value_, number))
-        damaged("has a cell whose number \"" + value_.substr(0, 40) + "\" cannot be read");
+        damaged("has a cell whose number " + quoted(value_) + " cannot be read");
       const bool isDate = style_ < xfIsDate_.size() && xfIsDate_[style_];
       if (!(isDate && cells::dateText(number, date1904_, scratch_))) cells::numberText(number, scratch_);
       text = scratch_;

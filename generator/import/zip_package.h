@@ -25,8 +25,9 @@ class ByteSource {
 class ZipPackage {
  public:
   // All parts may inflate to this many times the file's size, plus
-  // kFreeInflation bytes. Workbooks compress their XML about 5 to 30 times.
-  static constexpr uint64_t kMaxInflationRatio = 100;
+  // kFreeInflation bytes. Workbooks compress their XML about 10 to 40 times
+  // (very regular sheets more); a zip bomb's deflate data about 1000 times.
+  static constexpr uint64_t kMaxInflationRatio = 250;
   static constexpr uint64_t kFreeInflation = 32u << 20;
 
   // Opens the package. Throws WorkbookError.
