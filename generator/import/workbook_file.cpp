@@ -32,7 +32,7 @@ std::string timeText(fs::file_time_type t) {
   std::tm local{};
   localtime_r(&seconds, &local);
   char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &local);
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
   return buf;
 }
 
