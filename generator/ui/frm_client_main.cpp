@@ -16,6 +16,7 @@
 #include <filesystem>
 
 #include "common/automation_error.h"
+#include "generator/import/workbook_file.h"
 #include "generator/project/captions.h"
 #include "generator/report/desktop.h"
 #include "generator/report/prompter.h"
@@ -111,12 +112,11 @@ void frmClientMain::toolbarClick(const QString& key) {
   }
 }
 
-// A missing workbook opens nothing and says nothing, as the desktop's opener
-// would fail silently.
+// The workbook the run would import. A missing one opens nothing and says
+// nothing, as the desktop's opener would fail silently.
 void frmClientMain::editWorkbook() {
-  const std::string workbook = context_.projectFolder + "Data.xls";
-  std::error_code ec;
-  if (fs::exists(fs::path(workbook), ec)) desktop_.open(workbook);
+  const WorkbookChoice workbook = findWorkbook(context_.projectFolder);
+  if (workbook.exists) desktop_.open(workbook.path);
 }
 
 void frmClientMain::printPages() {

@@ -1,6 +1,7 @@
 // The generator's main window: the project's name and folder under a
 // toolbar with four commands, told apart by their keys:
-//   excel  open the workbook Data.xls with the desktop's program for it
+//   excel  open the workbook (Data.xls, .xlsx, .ods or .csv: the one the
+//          run imports) with the desktop's program for it
 //   print  run the generation with the status window, then open Output
 //   send   upload the site (not part of this build yet: says so)
 //   setup  the upload settings dialog

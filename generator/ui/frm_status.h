@@ -35,6 +35,7 @@ class frmStatus : public QDialog, public StatusDisplay {
   void stepProgress(long done, long total) override;
   void setDebugText(const std::string& text) override;
   void processEvents() override;
+  void notice(const std::string& text) override;
   bool cancelFlag() const override { return cancelFlag_; }
 
  protected:

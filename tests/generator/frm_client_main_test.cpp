@@ -102,9 +102,9 @@ TEST_F(MainWindowTest, ToolbarCaptionsInOrderAndTheWorkbookOpenedWhenThere) {
   window->toolbarClick("excel");  // no workbook: nothing happens
   window->toolbarClick("unknown");
   EXPECT_TRUE(desktop.opened.empty());
-  TestProject::writeBytes(project.folder() / "Data.xls", "x");
+  TestProject::writeBytes(project.folder() / "Data.ods", "x");  // the workbook the run would take
   window->findChild<QToolButton*>("excel")->click();
-  EXPECT_EQ(desktop.opened, (std::vector<std::string>{project.folderText() + "Data.xls"}));
+  EXPECT_EQ(desktop.opened, (std::vector<std::string>{project.folderText() + "Data.ods"}));
 
   window->toolbarClick("send");
   ASSERT_EQ(prompter.infos.size(), 1u);

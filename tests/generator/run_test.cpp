@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "test_project.h"
 
 using namespace quill;
@@ -33,7 +35,8 @@ class RunTest : public ::testing::Test {
     loadProject(context, p.projectFile());
     GenerationRun generation(context, display, prompter);
     generation.setStopGrace(stopGrace);
-    generation.setImporter([this](const std::string&, const std::string& db) {
+    generation.setImporter([this](const std::string& workbook, const std::string& db) {
+      importedWorkbook = workbook;
       std::ofstream(db) << "db";
       return importFailure;
     });
@@ -45,6 +48,7 @@ class RunTest : public ::testing::Test {
   RecordingDisplay display;
   RecordingPrompter prompter;
   std::string importFailure;
+  std::string importedWorkbook;
   std::chrono::milliseconds stopGrace = RunPacer::kStopGrace;
 };
 
@@ -142,4 +146,18 @@ TEST_F(RunTest, LongEntriesStayResponsiveAndACancelStopsOneThatDoesNotEnd) {
   EXPECT_EQ(display.debugTexts, (std::vector<std::string>{"busy done"}));
   EXPECT_EQ(readTrace(p), "");
   EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
+}
+
+TEST_F(RunTest, TheNewestWorkbookIsImportedAndTheRunSaysWhich) {
+  TestProject p;
+  p.writeScript("a.lua", recordingScript("a"));
+  p.writeProject({{"True", "a.lua", "A"}});
+  TestProject::writeBytes(p.folder() / "Data.xls", "old");
+  TestProject::writeBytes(p.folder() / "Data.csv", "Code\nA\n");
+  fs::last_write_time(p.folder() / "Data.xls", fs::file_time_type::clock::now() - std::chrono::hours(24));
+  EXPECT_EQ(run(p), "");
+  EXPECT_EQ(importedWorkbook, (p.folder() / "Data.csv").string());
+  ASSERT_EQ(display.notices.size(), 1u);
+  EXPECT_NE(display.notices[0].find("importing the newest, Data.csv"), std::string::npos) << display.notices[0];
+  EXPECT_NE(display.notices[0].find("not Data.xls"), std::string::npos) << display.notices[0];
 }

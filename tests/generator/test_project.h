@@ -103,12 +103,11 @@ class TestProject {
 // Records what a run shows.
 class RecordingDisplay : public StatusDisplay {
  public:
-  std::vector<std::string> statusLines, positions, debugTexts;  // positions: "k/n"
+  std::vector<std::string> statusLines, positions, debugTexts, notices;  // positions: "k/n"
   std::string title;
   bool cancel = false;
   int cancelAfterEntries = -1;  // sets the cancel flag once this many entries started
   int eventRounds = 0;          // processEvents calls
-  std::vector<std::string> progress;  // "done/total"
 
   void setCaptions(const std::string& t, const std::string&) override { title = t; }
   void started() override {}
@@ -119,9 +118,7 @@ class RecordingDisplay : public StatusDisplay {
       cancel = true;
   }
   void setDebugText(const std::string& text) override { debugTexts.push_back(text); }
-  void stepProgress(long done, long total) override {
-    progress.push_back(std::to_string(done) + "/" + std::to_string(total));
-  }
+  void notice(const std::string& text) override { notices.push_back(text); }
   void processEvents() override { ++eventRounds; }
   bool cancelFlag() const override { return cancel; }
 };
