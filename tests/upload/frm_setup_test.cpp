@@ -4,42 +4,22 @@
 #include "generator/upload/frm_setup.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <filesystem>
-#include <fstream>
 
+#include "../generator/test_project.h"
 #include "common/automation_error.h"
-#include "generator/report/prompter.h"
 
 using namespace quill;
+using test::RecordingPrompter;
 namespace fs = std::filesystem;
 
 namespace {
-
-QApplication& application() {
-  static int argc = 1;
-  static char name[] = "frm_setup_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
-
-class RecordingPrompter : public Prompter {
- public:
-  std::vector<std::string> errors;
-  void info(const std::string&, const std::string&) override {}
-  void error(const std::string& t, const std::string&) override { errors.push_back(t); }
-  void warning(const std::string& t, const std::string&) override { errors.push_back(t); }
-  bool confirm(const std::string&, const std::string&, bool d) override { return d; }
-};
 
 const char* const kCaptions =
     "<lang><forms><frmSetup Caption=\"T\">"
@@ -62,7 +42,7 @@ std::string readBytes(const fs::path& path) {
 class SetupDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    application();
+    test::qtApplication();
     cvDomDoc::setDebugFlag(false);
     folder_ = fs::temp_directory_path() / ("quillant-setup-" + std::to_string(::getpid()) + "-" +
                                            std::to_string(counter_++));
