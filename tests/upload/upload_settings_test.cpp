@@ -1,3 +1,5 @@
+// The settings as stored and the connection parameters made from them,
+// without any window.
 #include "generator/upload/upload_settings.h"
 
 #include <gtest/gtest.h>
