@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "engine/marl_doc.h"
-#include "generator/report/progress.h"
 #include "generator/pages/page_text.h"
+#include "generator/report/progress.h"
 
 namespace quill::pages {
 

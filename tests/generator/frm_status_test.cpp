@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include "test_project.h"
@@ -40,6 +41,12 @@ TEST(frmStatus, ShowsTheRunAndCancelsOnlyWhenConfirmed) {
   EXPECT_EQ(window.findChild<QPlainTextEdit*>("Text1")->toPlainText(), "Get Html\nGet KeyIndexRow\n");
   EXPECT_TRUE(window.isVisible());
   for (const char* name : {"Command2", "Animation1"}) EXPECT_TRUE(window.findChild<QWidget*>(name)) << name;
+  auto* pages = window.findChild<QProgressBar*>("ProgressBar1");
+  EXPECT_FALSE(pages->isVisible());  // until the entry reports its pages
+  window.stepProgress(3, 10);
+  EXPECT_EQ(pages->text(), "3 / 10");
+  window.entryStarted("Detail running", 2, 2);
+  EXPECT_FALSE(pages->isVisible());
 
   window.findChild<QPushButton*>("Command1")->click();  // answered Cancel: the run goes on
   EXPECT_FALSE(window.cancelFlag());
