@@ -2,6 +2,8 @@
 // through the store, script files and a caption document, for run tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <filesystem>
 #include <fstream>
@@ -17,13 +19,26 @@ namespace quill::test {
 
 namespace fs = std::filesystem;
 
-// The tests' one QApplication, made on first use and never destroyed: Qt's
-// own globals may be gone by the time static objects are.
+// The tests' one QApplication, made on first use. It ends after the last
+// test, while Qt's own globals still exist (a static application would end
+// after some of them, and crash).
 inline QApplication& qtApplication() {
+  class Ending : public ::testing::Environment {
+   public:
+    explicit Ending(QApplication* app) : app_(app) {}
+    void TearDown() override { delete app_; }
+
+   private:
+    QApplication* app_;
+  };
   static int argc = 1;
   static char name[] = "generator_tests";
   static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
+  static QApplication* app = [] {
+    auto* made = new QApplication(argc, argv);
+    ::testing::AddGlobalTestEnvironment(new Ending(made));
+    return made;
+  }();
   return *app;
 }
 
