@@ -23,6 +23,9 @@ class StatusDisplay {
   virtual void setDebugText(const std::string& text) = 0;
   // Lets pending window events through (the points where a cancel can land).
   virtual void processEvents() = 0;
+  // Something the user should know that is no error of the run (which
+  // workbook was taken when several exist).
+  virtual void notice(const std::string& text) = 0;
   // Set once the user confirmed cancelling.
   virtual bool cancelFlag() const = 0;
 };

@@ -38,6 +38,8 @@ void TerminalStatus::entryStarted(const std::string& statusText, int position, i
   out_ << '[' << position << '/' << total << "] " << toLineFeeds(statusText) << std::endl;
 }
 
+void TerminalStatus::notice(const std::string& text) { out_ << toLineFeeds(text) << std::endl; }
+
 // A long trace (one line per block written, tens of thousands on a large
 // catalogue) is shown by its first lines and a count.
 void TerminalStatus::setDebugText(const std::string& text) {

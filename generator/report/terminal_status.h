@@ -22,6 +22,7 @@ class TerminalStatus : public StatusDisplay {
   void entryStarted(const std::string& statusText, int position, int total) override;
   void setDebugText(const std::string& text) override;
   void processEvents() override {}
+  void notice(const std::string& text) override;
   bool cancelFlag() const override;
 
  private:

@@ -12,6 +12,7 @@
 #include "common/automation_error.h"
 #include "common/variant.h"
 #include "generator/import/excel2access.h"
+#include "generator/import/workbook_file.h"
 #include "generator/script/script_host.h"
 #include "generator/script/script_text.h"
 
@@ -73,8 +74,9 @@ std::string GenerationRun::printoutFile() {
 void GenerationRun::perform() {
   display_.started();
   display_.processEvents();
-  const std::string failure =
-      importer_(context_.projectFolder + "Data.xls", context_.projectFolder + "Data.mdb");
+  const WorkbookChoice workbook = findWorkbook(context_.projectFolder);
+  if (!workbook.passedOver.empty()) display_.notice(describeChoice(workbook));
+  const std::string failure = importer_(workbook.path, context_.projectFolder + "Data.mdb");
   if (!failure.empty()) prompter_.error("Error on Excel2Access\r\n" + failure);
 
   script::ScriptHost host;

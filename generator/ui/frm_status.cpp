@@ -76,6 +76,8 @@ void frmStatus::setDebugText(const std::string& text) { debugText_->setPlainText
 
 void frmStatus::processEvents() { QCoreApplication::processEvents(); }
 
+void frmStatus::notice(const std::string& text) { debugText_->appendPlainText(q(text)); }
+
 void frmStatus::confirmCancel() {
   if (cancelFlag_) return;
   if (prompter_.confirm("Abort html file printing?", {}, false)) {

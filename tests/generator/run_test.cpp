@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "test_project.h"
 
 using namespace quill;
@@ -32,7 +34,8 @@ class RunTest : public ::testing::Test {
     loadCaptionDocument(context, p.appFolder());
     loadProject(context, p.projectFile());
     GenerationRun generation(context, display, prompter);
-    generation.setImporter([this](const std::string&, const std::string& db) {
+    generation.setImporter([this](const std::string& workbook, const std::string& db) {
+      importedWorkbook = workbook;
       std::ofstream(db) << "db";
       return importFailure;
     });
@@ -44,6 +47,7 @@ class RunTest : public ::testing::Test {
   RecordingDisplay display;
   RecordingPrompter prompter;
   std::string importFailure;
+  std::string importedWorkbook;
 };
 
 }  // namespace
@@ -119,4 +123,18 @@ TEST_F(RunTest, CancelStopsBeforeTheNextEntry) {
   EXPECT_EQ(run(p), "");
   EXPECT_EQ(readTrace(p), "a:" + p.folderText() + "\n");  // that entry still finished
   EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
+}
+
+TEST_F(RunTest, TheNewestWorkbookIsImportedAndTheRunSaysWhich) {
+  TestProject p;
+  p.writeScript("a.lua", recordingScript("a"));
+  p.writeProject({{"True", "a.lua", "A"}});
+  TestProject::writeBytes(p.folder() / "Data.xls", "old");
+  TestProject::writeBytes(p.folder() / "Data.csv", "Code\nA\n");
+  fs::last_write_time(p.folder() / "Data.xls", fs::file_time_type::clock::now() - std::chrono::hours(24));
+  EXPECT_EQ(run(p), "");
+  EXPECT_EQ(importedWorkbook, (p.folder() / "Data.csv").string());
+  ASSERT_EQ(display.notices.size(), 1u);
+  EXPECT_NE(display.notices[0].find("importing the newest, Data.csv"), std::string::npos) << display.notices[0];
+  EXPECT_NE(display.notices[0].find("not Data.xls"), std::string::npos) << display.notices[0];
 }

@@ -88,7 +88,7 @@ class TestProject {
 // Records what a run shows.
 class RecordingDisplay : public StatusDisplay {
  public:
-  std::vector<std::string> statusLines, positions, debugTexts;  // positions: "k/n"
+  std::vector<std::string> statusLines, positions, debugTexts, notices;  // positions: "k/n"
   std::string title;
   bool cancel = false;
   int cancelAfterEntries = -1;  // sets the cancel flag once this many entries started
@@ -102,6 +102,7 @@ class RecordingDisplay : public StatusDisplay {
       cancel = true;
   }
   void setDebugText(const std::string& text) override { debugTexts.push_back(text); }
+  void notice(const std::string& text) override { notices.push_back(text); }
   void processEvents() override {}
   bool cancelFlag() const override { return cancel; }
 };
