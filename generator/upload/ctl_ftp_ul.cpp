@@ -251,7 +251,10 @@ void CtlFtpUL::startNextFile() {
   expectedSize_ = openFile_->size();
   bytesRead_ = 0;
   try {
-    fileFtp_.setFiletype(transferType(currentFile_->localPath));
+    // TYPE goes out only when the type changes: one command less per file.
+    const QString type = transferType(currentFile_->localPath);
+    fileFtp_.setFiletype(type == typeInEffect_ ? QString() : type);
+    typeInEffect_ = type;
     fileFtp_.PutFile(currentFile_->remotePath, [this] { return nextBlock(); });
   } catch (const AutomationError& e) {
     failFilePhase(failedFile(QString::fromStdString(e.description())));
@@ -310,6 +313,7 @@ void CtlFtpUL::failFilePhase(const QString& error) {
 
 bool CtlFtpUL::openConnection(FtpControl& ftp, QString& errors) {
   loggedIn_ = false;
+  typeInEffect_.clear();
   try {
     ftp.Connect(remoteHost_, username_, password_);
     return true;

@@ -148,6 +148,7 @@ class CtlFtpUL : public QObject {
   QString fileErrors_;
   QString currentFolder_;  // the MKD under way
   bool loggedIn_ = false;  // the phase's connection got past the log-in
+  QString typeInEffect_;   // the last TYPE sent on the file connection
 
   // The file being sent; currentFile_ stays set from its start until the
   // server confirmed it, the QFile only while it is read.
