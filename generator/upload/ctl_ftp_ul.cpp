@@ -18,9 +18,9 @@
 #include "generator/upload/ctl_ftp_ul.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 #include <utility>
 
 #include "common/automation_error.h"
@@ -117,28 +117,33 @@ QString CtlFtpUL::transferType(const QString& localPath) const {
 void CtlFtpUL::AddUploadItem(const QString& localPath, const QString& remotePath) {
   const QFileInfo info(localPath);
   if (info.isFile()) {
-    files_.push_back({localPath, remotePath});
+    files_.add(localPath, remotePath);
     return;
   }
   if (!info.isDir()) return;
-  // The folders on the way down, so that a link back up is not followed
-  // round and round.
   QSet<QString> ancestors;
-  auto addTree = [&](auto& self, const QString& local, const QString& remote) -> void {
-    const QString canonical = QFileInfo(local).canonicalFilePath();
-    if (ancestors.contains(canonical)) return;
-    ancestors.insert(canonical);
-    folders_.push_back(remote);
-    const QDir dir(local);
-    // Regular files only: a pipe or a device would never end.
-    constexpr auto kHidden = QDir::Hidden;
-    for (const QFileInfo& sub : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | kHidden, QDir::NoSort))
-      self(self, sub.filePath(), remote + QLatin1Char('/') + sub.fileName());
-    for (const QFileInfo& file : dir.entryInfoList(QDir::Files | kHidden, QDir::NoSort))
-      files_.push_back({file.filePath(), remote + QLatin1Char('/') + file.fileName()});
-    ancestors.remove(canonical);
-  };
-  addTree(addTree, localPath, remotePath);
+  addTree(localPath, remotePath, ancestors);
+}
+
+// Depth first, the subfolders before the folder's own files. `ancestors`
+// holds the folders on the way down, so that a link back up is not followed
+// round and round. Hidden files go too (.htaccess); only regular files,
+// as a pipe or a device would never end. The folder is read entry by entry,
+// never listed whole.
+void CtlFtpUL::addTree(const QString& local, const QString& remote, QSet<QString>& ancestors) {
+  const QString canonical = QFileInfo(local).canonicalFilePath();
+  if (ancestors.contains(canonical)) return;
+  ancestors.insert(canonical);
+  folders_.push_back(remote);
+  for (QDirIterator sub(local, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden); sub.hasNext();) {
+    sub.next();
+    addTree(sub.filePath(), remote + QLatin1Char('/') + sub.fileName(), ancestors);
+  }
+  for (QDirIterator file(local, QDir::Files | QDir::Hidden); file.hasNext();) {
+    file.next();
+    files_.addIn(local, remote, file.fileName());
+  }
+  ancestors.remove(canonical);
 }
 
 void CtlFtpUL::BeginUpload() {
@@ -239,8 +244,7 @@ void CtlFtpUL::onFileDone(int code, const QString& stat, const QString& msg) {
 }
 
 void CtlFtpUL::startNextFile() {
-  currentFile_ = std::move(files_.front());
-  files_.pop_front();
+  currentFile_ = files_.take();
   emit FileUploadStart(currentFile_->localPath);
   openFile_ = std::make_unique<QFile>(currentFile_->localPath);
   // Unbuffered: each block is one read of the file, made when asked for.

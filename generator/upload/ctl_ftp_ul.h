@@ -21,6 +21,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -30,6 +31,7 @@
 
 #include "common/ordered_map.h"
 #include "ftpcontrol/ftp_control.h"
+#include "generator/upload/file_queue.h"
 
 class QFile;
 
@@ -46,12 +48,6 @@ class CtlFtpUL : public QObject {
   // How long a connection may take to bring the server's greeting.
   static constexpr int kConnectTimeoutMs = 10000;
   static constexpr const char* kDefaultTextExt = "asp;htm;html;txt;cgi;csv;php;pl";
-
-  // One file to send.
-  struct FileItem {
-    QString localPath;
-    QString remotePath;
-  };
 
   explicit CtlFtpUL(QObject* parent = nullptr);
   ~CtlFtpUL() override;
@@ -91,7 +87,7 @@ class CtlFtpUL : public QObject {
 
   // What is queued, oldest first.
   const std::deque<QString>& folderQueue() const { return folders_; }
-  const std::deque<FileItem>& fileQueue() const { return files_; }
+  const FileQueue& fileQueue() const { return files_; }
 
  signals:
   void Finish(const QString& errors);
@@ -107,6 +103,7 @@ class CtlFtpUL : public QObject {
   // its way).
   enum class Phase : uint8_t { Before, Working, Closing, Failed };
 
+  void addTree(const QString& local, const QString& remote, QSet<QString>& ancestors);
   void startFolderPhase();
   void onFolderDone(int code, const QString& stat, const QString& msg);
   void onFolderDisconnected(int code, const QString& msg);
@@ -141,7 +138,7 @@ class CtlFtpUL : public QObject {
   bool busy_ = false;
   bool abortRequested_ = false;
   std::deque<QString> folders_;
-  std::deque<FileItem> files_;
+  FileQueue files_;
   Phase folderPhase_ = Phase::Before;
   Phase filePhase_ = Phase::Before;
   QString folderErrors_;
@@ -152,7 +149,7 @@ class CtlFtpUL : public QObject {
 
   // The file being sent; currentFile_ stays set from its start until the
   // server confirmed it, the QFile only while it is read.
-  std::optional<FileItem> currentFile_;
+  std::optional<FileQueue::Item> currentFile_;
   std::unique_ptr<QFile> openFile_;
   qint64 expectedSize_ = 0;
   qint64 bytesRead_ = 0;

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""pyftpdlib for the upload tests and the demo: one user ("user", password
-"pw") on 127.0.0.1, a free port, and on stdout one line per event:
+"""pyftpdlib for the upload tests: one user ("user", password "pw") on
+127.0.0.1, a free port, and on stdout one line per event:
 
   starting FTP server on 127.0.0.1:PORT   once it listens
   CMD <command line>                      every command (PASS shown as "PASS ***")

@@ -2,7 +2,6 @@
 // against the test server, with its exit status and what it printed.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QTcpServer>
 
 #include "upload_test_support.h"
@@ -13,26 +12,19 @@ namespace {
 
 struct Outcome {
   int exitCode = -1;
-  QString out;
-  QString err;
+  QString out, err;
   qint64 ms = 0;
 };
 
 class UploadCommand : public ::testing::Test {
  protected:
   UploadCommand() {
-    static int argc = 1;
-    static char name[] = "upload_command_test";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    project = dir.path() + "/Shop";
-    remote = dir.path() + "/remote";
-    QDir().mkpath(remote);
+    ensureApp<QCoreApplication>();
     writeFile(project + "/Output/Index.htm", "<p>index</p>\n");
     writeFile(project + "/Output/img/logo.gif", binaryBytes(20000));
     writeFile(project + "/Output/big.bin", binaryBytes(300000));
   }
-  // Starts quillant with args; `whileRunning` may act on the process.
+  // Runs quillant with args; `whileRunning` may act on the process.
   Outcome run(const QStringList& args, const std::function<void(QProcess&)>& whileRunning = {}) {
     QProcess p;
     QElapsedTimer clock;
@@ -41,36 +33,32 @@ class UploadCommand : public ::testing::Test {
     p.waitForStarted();
     if (whileRunning) whileRunning(p);
     waitUntil([&] { return p.state() == QProcess::NotRunning; }, 30000);
-    Outcome o;
-    o.ms = clock.elapsed();
-    o.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    o.out = QString::fromUtf8(p.readAllStandardOutput());
-    o.err = QString::fromUtf8(p.readAllStandardError());
-    return o;
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError()), clock.elapsed()};
   }
-  QString prj() const { return project + "/ProjectDef.prj"; }
 
   QTemporaryDir dir;
-  QString project;
-  QString remote;
+  QString project = dir.path() + "/Shop";
+  QString prj = project + "/ProjectDef.prj";
+  QString remote = dir.path() + "/remote";
 };
 
 TEST_F(UploadCommand, PublishesWithOneLinePerFileAndChangesNothingInTheProject) {
   TestFtpd server(remote);
   writeProject(project, server.port());
-  const QByteArray before = readFile(prj());
-  const Outcome o = run({"--upload", prj()});
+  const QByteArray before = readFile(prj);
+  const Outcome o = run({"--upload", prj});
   ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
-  EXPECT_EQ(o.err, "");
   QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), 5) << o.out.toStdString();
   EXPECT_EQ(lines.takeFirst(), "Uploading " + project + "/Output/ to /site on 127.0.0.1:" + server.port());
   EXPECT_TRUE(QRegularExpression("^Uploaded 3 files, 320013 bytes in \\d+\\.\\d s$").match(lines.takeLast()).hasMatch());
   lines.sort();
   EXPECT_EQ(lines, QStringList({"Index.htm 13 bytes", "big.bin 300000 bytes", "img/logo.gif 20000 bytes"}));
-  EXPECT_FALSE(o.out.contains('\r') || o.out.contains('\x1b'));  // not a terminal: no redrawing
+  EXPECT_FALSE(o.out.contains('\r') || o.out.contains('\x1b'));  // not a terminal: nothing redrawn
+  EXPECT_EQ(o.err, "");
   EXPECT_EQ(readFile(remote + "/site/img/logo.gif"), binaryBytes(20000));
-  EXPECT_EQ(readFile(prj()), before);
+  EXPECT_EQ(readFile(prj), before);
 }
 
 TEST_F(UploadCommand, FailuresEndWithStatusOneAndSayWhy) {
@@ -79,46 +67,35 @@ TEST_F(UploadCommand, FailuresEndWithStatusOneAndSayWhy) {
   const QString deadPort = QString::number(probe.serverPort());
   probe.close();
   TestFtpd server(remote);
-  struct Case {
-    const char* name;
-    std::map<std::string, std::string> settings;  // "<none>" leaves an attribute out
-    QString expected;                             // the start of stderr
-    std::function<void()> prepare = {};
-  };
-  const Case cases[] = {
-      {"a wrong password", {{"Password", "wrong"}}, "quillant: error: The upload failed:\nAuthentication failed.\n"},
-      {"an unreachable port", {{"Port", deadPort.toStdString()}},
+  const std::tuple<std::map<std::string, std::string>, bool, QString> cases[] = {
+      {{{"Password", "wrong"}}, true, "quillant: error: The upload failed:\nAuthentication failed.\n"},
+      {{{"Port", deadPort.toStdString()}}, true,
        "quillant: error: The upload failed:\nCannot connect to 127.0.0.1:" + deadPort + ": Connection refused"},
-      {"settings without a password", {{"Password", "<none>"}},
-       "quillant: error: " + prj() + ": Wrong AttrName of Password\n"},
-      {"no Output folder", {}, "quillant: error: nothing to upload: there is no folder " + project + "/Output;",
-       [&] { QDir(project + "/Output").removeRecursively(); }},
+      {{{"Password", "<none>"}}, true, "quillant: error: " + prj + ": Wrong AttrName of Password\n"},
+      {{}, false, "quillant: error: nothing to upload: there is no folder " + project + "/Output;"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    writeProject(project, server.port(), c.settings);
-    if (c.prepare) c.prepare();
-    const Outcome o = run({"--upload", prj()});
+  for (const auto& [settings, withOutput, expected] : cases) {
+    writeProject(project, server.port(), settings);
+    if (!withOutput) QDir(project + "/Output").removeRecursively();
+    const Outcome o = run({"--upload", prj});
     EXPECT_EQ(o.exitCode, 1);
-    EXPECT_TRUE(o.err.startsWith(c.expected)) << o.err.toStdString();
+    EXPECT_TRUE(o.err.startsWith(expected)) << o.err.toStdString();
     EXPECT_LT(o.ms, 10000);
   }
   const Outcome usage = run({"--upload"});
   EXPECT_EQ(usage.exitCode, 2);
   EXPECT_TRUE(usage.err.startsWith("quillant: --upload needs the project file")) << usage.err.toStdString();
-  const Outcome help = run({"--help"});
-  EXPECT_EQ(help.exitCode, 0);
-  EXPECT_TRUE(help.out.contains("quillant --upload PROJECT_FOLDER/ProjectDef.prj"));
+  EXPECT_TRUE(run({"--help"}).out.contains("quillant --upload PROJECT_FOLDER/ProjectDef.prj"));
 }
 
-// Ctrl-C in the middle of a file: status 130, the file named as incomplete,
-// both connections gone at once.
+// Ctrl-C in the middle of a file: status 130 at once, the file named as
+// incomplete, both connections gone.
 TEST_F(UploadCommand, CtrlCEndsWithStatus130AndDropsTheConnection) {
   TestFtpd server(remote, {"--throttle", "50000"});
   writeProject(project, server.port());
   QElapsedTimer sinceInterrupt;
-  const Outcome o = run({"--upload", prj()}, [&](QProcess& p) {
-    ASSERT_TRUE(waitUntil([&] { return !server.commands().filter("STOR /site/big.bin").isEmpty(); }, 20000));
+  const Outcome o = run({"--upload", prj}, [&](QProcess& p) {
+    ASSERT_TRUE(waitUntil([&] { return server.commands().contains("STOR /site/big.bin"); }, 20000));
     waitUntil([] { return false; }, 300);
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
     sinceInterrupt.start();
