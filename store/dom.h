@@ -32,6 +32,7 @@ class cvDomNode;
 class cvDomDoc;
 namespace detail {
 class ReadTree;
+class Reader;
 struct ReadElement;
 }  // namespace detail
 using DomNodeRef = std::shared_ptr<cvDomNode>;
@@ -65,7 +66,7 @@ class cvDomNode : public Dispatch {
   void removeAttr(std::string_view name);
   bool hasAttr(std::string_view name) const { return attrs_.contains(name); }
   std::vector<std::string> attrs() const { return attrs_.keys(); }
-  // Sets an attribute like lenient setAttr, whatever the mode.
+  // Sets an attribute, appending it when missing.
   void loadAttr(std::string name, std::string value) { attrs_.set(std::move(name), std::move(value)); }
 
   // Text.
@@ -127,8 +128,9 @@ class cvDomNode : public Dispatch {
   const ClassInfo& classInfo() const override;
 
  private:
-  friend class cvDomDoc;  // the reader makes nodes from what it read
+  friend class detail::Reader;  // gives the caller's nodes the elements read
   friend std::string nodeToText(const cvDomNode& node);
+  friend class cvDomDoc;
 
   // Writes the element with its attributes, text and descendants.
   static void writeTo(std::string& out, const cvDomNode& root);
@@ -142,8 +144,11 @@ class cvDomNode : public Dispatch {
   static DomNodeRef fromElement(const detail::ReadElement& element,
                                 const std::shared_ptr<const detail::ReadTree>& tree,
                                 const std::weak_ptr<cvDomNode>& parent);
+  std::weak_ptr<cvDomNode> weakSelf() const;
 
   DomNodeRef childNamed(std::string_view name) const;
+  // One step of a name lookup (no backslash in step).
+  DomNodeRef lookupStep(std::string_view step);
   // Raises when newNode is unset or would become its own descendant.
   void checkAdoptable(const DomNodeRef& newNode) const;
 
@@ -200,9 +205,6 @@ class cvDomDoc : public Dispatch {
   const ClassInfo& classInfo() const override;
 
  private:
-  // parseText on text held by tree, which the reading keeps (and changes).
-  void parseInto(cvDomNode& node, const std::shared_ptr<detail::ReadTree>& tree, std::string_view text);
-
   std::string filePath_;
   DomNodeRef root_;
   AttrTable declaration_;
@@ -231,10 +233,5 @@ class clsTagString : public Dispatch {
 
   const ClassInfo& classInfo() const override;
 };
-
-// UTF-16LE bytes <-> UTF-8 text, lossless for any UTF-16 (an odd last byte
-// is dropped).
-std::string utf16leBytesToUtf8(std::string_view bytes);
-std::string utf8ToUtf16leBytes(std::string_view text);
 
 }  // namespace quill

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/utf.h"
 #include "store_test_util.h"
 
 using namespace quill;
@@ -24,7 +25,7 @@ class DomTest : public ::testing::Test {
   // Saves and returns the file's text (without the header bytes) as UTF-8.
   std::string saved(cvDomDoc& doc) {
     doc.saveDoc(path);
-    return utf16leBytesToUtf8(storetest::readBytes(path).substr(2));
+    return utf16leToUtf8(storetest::readBytes(path).substr(2));
   }
 
   storetest::TempDir dir;
@@ -300,7 +301,7 @@ TEST_F(DomTest, LongTextsReadExactlyAcrossTheReadersPieces) {
   storetest::writeBytes(path, bytes);
   auto doc = cvDomDoc::create();
   doc->readDoc(path);
-  EXPECT_EQ(doc->root()->text(), utf16leBytesToUtf8(bytes.substr(2 + 6, 2 * (units.size() - 7))));
+  EXPECT_EQ(doc->root()->text(), utf16leToUtf8(bytes.substr(2 + 6, 2 * (units.size() - 7))));
   doc->saveDoc();
   const std::string decl = storetest::tagFile(R"(<?xml version="1.0"?>)", "");
   EXPECT_EQ(storetest::readBytes(path), "\xFF\xFE" + decl + bytes.substr(2));
