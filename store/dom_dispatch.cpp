@@ -1,6 +1,7 @@
 // Late-bound members of the tag document classes, under their automation
 // names and in the order of their interfaces.
 #include "store/dom.h"
+#include "store/node_members.h"
 
 namespace quill {
 
@@ -60,11 +61,7 @@ const ClassInfo& cvDomNode::classInfo() const {
         "Parent", [](N& n) { return nodeOrNothing(n.parent()); },
         [](N& n, const Variant& v) { n.setParent(nodeArg(v)); });
     c.property<N>("Attrs", [](N& n) { return Variant(n.attrs()); });
-    c.property<N>(
-        "Data", [](N& n) { return Variant(n.data); }, [](N& n, const Variant& v) { n.data = v.toLong(); });
-    c.property<N>(
-        "DataVariant", [](N& n) { return n.dataVariant; },
-        [](N& n, const Variant& v) { n.dataVariant = v; });
+    detail::addCallerData<N>(c);
     return c;
   }();
   return info;
@@ -86,9 +83,7 @@ const ClassInfo& cvDomDoc::classInfo() const {
         "Root", [](D& d) { return nodeOrNothing(d.root()); },
         [](D& d, const Variant& v) { d.setRoot(nodeArg(v)); });
     c.method<D>("CreateNode", 1, [](D& d, Args a) { return nodeOrNothing(d.createNode(a[0].toText())); });
-    c.method<D>("GetAttr", 1, [](D& d, Args a) {
-      return Variant(d.getAttr(a[0].toText(), arg(a, 1).toText()));
-    });
+    detail::addGetAttr<D>(c);
     c.method<D>("SetAttr", 2, [](D& d, Args a) {
       d.setAttr(a[0].toText(), a[1].toText());
       return Variant();

@@ -121,17 +121,17 @@ TEST_F(IniTest, ReadsWithTheProfileRules) {
 
 TEST_F(IniTest, WritesCreateFileAndSectionAndKeepOtherLines) {
   auto main = file->root("Main");
-  main->setAttr("Name", "Widget");
-  main->node("Sub")->setAttr("Size", "3");
+  EXPECT_TRUE(main->setAttr("Name", "Widget"));
+  EXPECT_TRUE(main->node("Sub")->setAttr("Size", "3"));
   EXPECT_EQ(storetest::readBytes(path), "[Main]\r\nName=Widget\r\n[Main_Sub]\r\nSize=3\r\n");
-  main->setAttr("name", "Gadget");
-  main->setAttr("Color", "red");
+  EXPECT_TRUE(main->setAttr("name", "Gadget"));
+  EXPECT_TRUE(main->setAttr("Color", "red"));
   EXPECT_EQ(storetest::readBytes(path), "[Main]\r\nname=Gadget\r\nColor=red\r\n[Main_Sub]\r\nSize=3\r\n");
   EXPECT_EQ(main->getAttr("NAME"), "Gadget");
 
   // Existing nodes follow a change of the file name.
   file->IniFileName = dir.file("second.ini");
-  main->setAttr("Name", "Other");
+  EXPECT_TRUE(main->setAttr("Name", "Other"));
   EXPECT_EQ(main->getAttr("Name"), "Other");
   EXPECT_EQ(storetest::readBytes(dir.file("second.ini")), "[Main]\r\nName=Other\r\n");
 }
