@@ -1,5 +1,7 @@
 // Late-bound members of the tag document classes, under their automation
-// names and in the order of their interfaces.
+// names and in the order of their interfaces. Each member converts its
+// arguments and calls the native API; lookups that may meet a missing name
+// follow the thread's DebugFlag, which the native API never reads.
 #include "store/dom.h"
 #include "store/node_members.h"
 
@@ -24,10 +26,10 @@ const ClassInfo& cvDomNode::classInfo() const {
         "TagName", [](N& n) { return Variant(n.tagName()); },
         [](N& n, const Variant& v) { n.setTagName(v.toText()); });
     c.method<N>("GetAttr", 1, [](N& n, Args a) {
-      return Variant(n.getAttr(a[0].toText(), arg(a, 1).toText()));
+      return Variant(n.getAttr(a[0].toText(), missingPerDebugFlag(), arg(a, 1).toText()));
     });
     c.method<N>("SetAttr", 2, [](N& n, Args a) {
-      n.setAttr(a[0].toText(), a[1].toText());
+      n.setAttr(a[0].toText(), a[1].toText(), missingPerDebugFlag());
       return Variant();
     });
     c.method<N>("RemoveAttr", 1, [](N& n, Args a) {
@@ -55,7 +57,7 @@ const ClassInfo& cvDomNode::classInfo() const {
         "Value", [](N& n) { return Variant(n.value()); },
         [](N& n, const Variant& v) { n.setValue(v.toText()); });
     c.indexedProperty<N>(
-        "Node", 1, [](N& n, Args a) { return nodeOrNothing(n.nodeVar(a[0])); },
+        "Node", 1, [](N& n, Args a) { return nodeOrNothing(n.nodeVar(a[0], missingPerDebugFlag())); },
         [](N& n, Args a, const Variant& v) { n.setNode(arg(a, 0), nodeArg(v)); });
     c.property<N>(
         "Parent", [](N& n) { return nodeOrNothing(n.parent()); },

@@ -58,19 +58,19 @@ std::weak_ptr<cvDomNode> cvDomNode::weakSelf() const {
   return std::static_pointer_cast<cvDomNode>(const_cast<cvDomNode*>(this)->weak_from_this().lock());
 }
 
-std::string cvDomNode::getAttr(std::string_view name, std::string_view defaultValue) {
+std::string cvDomNode::getAttr(std::string_view name, Missing missing, std::string_view defaultValue) {
   if (const std::string* v = attrs_.find(name)) return *v;
-  if (tStrict) throw wrongAttrName(name);
+  if (missing == Missing::Raise) throw wrongAttrName(name);
   attrs_.set(std::string(name), std::string(defaultValue));
   return std::string(defaultValue);
 }
 
-void cvDomNode::setAttr(std::string_view name, std::string value) {
+void cvDomNode::setAttr(std::string_view name, std::string value, Missing missing) {
   if (std::string* v = attrs_.find(name)) {
     *v = std::move(value);
     return;
   }
-  if (tStrict) throw wrongAttrName(name);
+  if (missing == Missing::Raise) throw wrongAttrName(name);
   attrs_.set(std::string(name), std::move(value));
 }
 
@@ -97,7 +97,7 @@ DomNodeRef cvDomNode::nodeAt(int64_t position) const {
   return children_[static_cast<size_t>(position - 1)];
 }
 
-DomNodeRef cvDomNode::lookupStep(std::string_view step) {
+DomNodeRef cvDomNode::lookupStep(std::string_view step, Missing missing) {
   // A text that reads as a number is a position given as text: it is not a
   // tag name, and the child list has no keys to look it up by.
   if (auto d = parseNumber(step)) {
@@ -105,32 +105,32 @@ DomNodeRef cvDomNode::lookupStep(std::string_view step) {
     throw runtimeError(kInvalidCall, kStoreComponent);
   }
   if (DomNodeRef found = childNamed(step)) return found;
-  if (tStrict) throw wrongTagName(kWrongTagName, step);
+  if (missing == Missing::Raise) throw wrongTagName(kWrongTagName, step);
   auto created = create(std::string(step));
   children_.push_back(created);
   return created;
 }
 
-DomNodeRef cvDomNode::node(std::string_view nameOrPath) {
+DomNodeRef cvDomNode::node(std::string_view nameOrPath, Missing missing) {
   cvDomNode* at = this;
   DomNodeRef cur;
   for (;;) {
     const size_t bs = nameOrPath.find('\\');
-    cur = at->lookupStep(nameOrPath.substr(0, bs));
+    cur = at->lookupStep(nameOrPath.substr(0, bs), missing);
     if (bs == std::string_view::npos) return cur;
     at = cur.get();
     nameOrPath.remove_prefix(bs + 1);
   }
 }
 
-DomNodeRef cvDomNode::nodeVar(const Variant& index) {
+DomNodeRef cvDomNode::nodeVar(const Variant& index, Missing missing) {
   if (index.isNumeric()) {
     const double d = index.toDouble();
     if (d < 0 || d > length()) throw wrongTagName(kWrongPosition, index.toText());
     if (index.isText()) throw runtimeError(kInvalidCall, kStoreComponent);
     return nodeAt(index.toLong());
   }
-  return node(index.toText());
+  return node(index.toText(), missing);
 }
 
 bool cvDomNode::exists(const Variant& index) const {

@@ -25,10 +25,10 @@ GenerationRun::GenerationRun(const ProjectContext& context, StatusDisplay& displ
     : context_(context), display_(display), prompter_(prompter), importer_(excel2Access) {}
 
 void GenerationRun::loadCaptions() {
-  DomNodeRef form = context_.formsNode->node("frmStatus");
-  messageNode_ = form->node("Message");
-  const std::string cancel = form->node("Command1")->getAttr("Caption", "");
-  display_.setCaptions(form->getAttr("Caption", ""), cancel);
+  DomNodeRef form = context_.formsNode->node("frmStatus", Missing::Raise);
+  messageNode_ = form->node("Message", Missing::Raise);
+  const std::string cancel = form->node("Command1", Missing::Raise)->getAttr("Caption", Missing::Raise);
+  display_.setCaptions(form->getAttr("Caption", Missing::Raise), cancel);
 }
 
 std::string GenerationRun::printoutFile() {
@@ -67,9 +67,9 @@ std::string GenerationRun::runEntries() {
 // outcome; true to go on with the next entry.
 bool GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, int position, int total,
                              std::string& result) {
-  if (!Variant(entry->getAttr("Selected", "")).toBool()) return true;
+  if (!Variant(entry->getAttr("Selected", Missing::Raise)).toBool()) return true;
 
-  const std::string scriptName = entry->getAttr("ScriptCode", "");
+  const std::string scriptName = entry->getAttr("ScriptCode", Missing::Raise);
   const std::string path = context_.projectFolder + "Script/" + scriptName;
   const std::optional<std::string> text = script::readScriptFile(fs::path(path));
   if (!text) {
@@ -80,8 +80,8 @@ bool GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
   host.reset();
   host.addCode(*text, scriptName);
 
-  display_.entryStarted(entry->getAttr("Name", "") + messageNode_->getAttr("Outputing", ""), position,
-                        total);
+  display_.entryStarted(entry->getAttr("Name", Missing::Raise) + messageNode_->getAttr("Outputing", Missing::Raise),
+                        position, total);
   display_.processEvents();
 
   host.executeStatement(script::outputFileStatement(context_.projectFolder));
@@ -99,7 +99,7 @@ RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, 
   run.loadCaptions();
   const std::string result = run.printoutFile();
   if (!result.empty()) {
-    prompter.error(context.messageNode->getAttr("ErrOccured", "") + "\r\n" + result);
+    prompter.error(context.messageNode->getAttr("ErrOccured", Missing::Raise) + "\r\n" + result);
     return RunOutcome::Failed;
   }
   if (run.cancelFlag()) return RunOutcome::Cancelled;

@@ -26,8 +26,6 @@ std::string readTrace(const TestProject& p) {
 
 class RunTest : public ::testing::Test {
  protected:
-  void SetUp() override { cvDomDoc::setDebugFlag(false); }
-
   std::string run(TestProject& p) {
     loadCaptions(context, p.appFolder());
     loadProject(context, p.projectFile());

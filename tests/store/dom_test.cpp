@@ -10,11 +10,11 @@ using storetest::expectError;
 
 namespace {
 
+constexpr Missing kCreate = Missing::Create;
+constexpr Missing kRaise = Missing::Raise;
+
 class DomTest : public ::testing::Test {
  protected:
-  void SetUp() override { setStoreDebugFlag(false); }
-  void TearDown() override { setStoreDebugFlag(false); }
-
   // Reads an ASCII document text through a file.
   std::shared_ptr<cvDomDoc> read(const std::string& text, const std::string& header = "\xFF\xFE") {
     storetest::writeBytes(path, storetest::tagFile(text, header));
@@ -36,7 +36,7 @@ TEST_F(DomTest, ReadsAndWritesBackUnchangedWithItsHeaderBytes) {
   const std::string text = R"(<?xml version="1.0"?><a x="1"><b/></a>)";
   auto doc = read(text, "\x12\x34");
   EXPECT_EQ(doc->root()->tagName(), "a");
-  EXPECT_EQ(doc->root()->getAttr("x"), "1");
+  EXPECT_EQ(doc->root()->getAttr("x", kRaise), "1");
   ASSERT_EQ(doc->root()->length(), 1);
   EXPECT_EQ(doc->root()->nodeAt(1)->tagName(), "b");
   doc->saveDoc();
@@ -80,14 +80,14 @@ TEST_F(DomTest, EntitiesRoundTripInTextAndAttributes) {
   auto doc = cvDomDoc::create();
   auto root = doc->createNode("a");
   root->setText("1 < 2 & 'x'");
-  root->setAttr("q", "say \"hi\" & <go>");
+  root->setAttr("q", "say \"hi\" & <go>", kCreate);
   doc->setRoot(root);
   const std::string text = saved(*doc);
   EXPECT_EQ(text,
             "<?xml version=\"1.0\"?><a q=\"say &quot;hi&quot; &amp; &lt;go&gt;\">1 &lt; 2 &amp; &apos;x&apos;</a>");
   auto back = read(text);
   EXPECT_EQ(back->root()->getText(), "1 < 2 & 'x'");
-  EXPECT_EQ(back->root()->getAttr("q"), "say \"hi\" & <go>");
+  EXPECT_EQ(back->root()->getAttr("q", kRaise), "say \"hi\" & <go>");
 }
 
 TEST_F(DomTest, DeclarationAttributesAreReadAnywhereAndKeptInOrder) {
@@ -121,39 +121,39 @@ TEST_F(DomTest, ReadFailuresRaise19999AndKeepTheOldRoot) {
 
 TEST_F(DomTest, AttributesInLenientAndStrictMode) {
   auto n = cvDomNode::create("n");
-  EXPECT_EQ(n->getAttr("x"), "");
+  EXPECT_EQ(n->getAttr("x", kCreate), "");
   EXPECT_EQ(n->attrs(), std::vector<std::string>{"x"});  // created with the default
-  EXPECT_EQ(n->getAttr("x", "5"), "");                   // stored empty: the default is not used
-  n->setAttr("y", "1");
-  n->setAttr("x", "2");
+  EXPECT_EQ(n->getAttr("x", kCreate, "5"), "");          // stored empty: the default is not used
+  n->setAttr("y", "1", kCreate);
+  n->setAttr("x", "2", kRaise);
   EXPECT_EQ(n->value(), R"(<n x="2" y="1"/>)");  // replaced in place
-  setStoreDebugFlag(true);
-  expectError([&] { n->getAttr("z"); }, 10006, "DomNode.SetAttr", "Wrong AttrName of z");
-  expectError([&] { n->setAttr("z", "1"); }, 10006, "DomNode.SetAttr", "Wrong AttrName of z");
-  EXPECT_EQ(n->getAttr("y"), "1");
+  expectError([&] { n->getAttr("z", kRaise); }, 10006, "DomNode.SetAttr", "Wrong AttrName of z");
+  expectError([&] { n->setAttr("z", "1", kRaise); }, 10006, "DomNode.SetAttr", "Wrong AttrName of z");
+  EXPECT_EQ(n->getAttr("y", kRaise), "1");
   EXPECT_EQ(n->attrs().size(), 2u);
 }
 
 TEST_F(DomTest, NodeAddressing) {
   auto n = cvDomNode::create("n");
-  setStoreDebugFlag(true);
-  expectError([&] { n->node("Setup\\Ftp"); }, 10002, "cvDomNode.Node", "Wrong Tag Name of \"Setup\"");
+  expectError([&] { n->node("Setup\\Ftp", kRaise); }, 10002, "cvDomNode.Node", "Wrong Tag Name of \"Setup\"");
   EXPECT_EQ(n->length(), 0);
-  setStoreDebugFlag(false);
-  auto ftp = n->node("Setup\\Ftp");
+  auto ftp = n->node("Setup\\Ftp", kCreate);
   EXPECT_EQ(ftp->tagName(), "Ftp");
   EXPECT_EQ(n->length(), 1);
-  EXPECT_EQ(n->node("Setup")->nodeAt(1), ftp);
+  EXPECT_EQ(n->node("Setup", kRaise)->nodeAt(1), ftp);
+  EXPECT_EQ(n->node("Setup\\Ftp", kRaise), ftp);
+  expectError([&] { n->node("Setup\\Ftp\\Deeper", kRaise); }, 10002, "cvDomNode.Node", "Wrong Tag Name of \"Deeper\"");
+  EXPECT_EQ(ftp->length(), 0);
   EXPECT_EQ(ftp->parent(), nullptr);  // lenient creation does not set Parent
-  EXPECT_NE(n->node("setup"), n->node("Setup"));  // names are case-sensitive: a second child
+  EXPECT_NE(n->node("setup", kCreate), n->node("Setup", kRaise));  // names are case-sensitive: a second child
   EXPECT_EQ(n->length(), 2);
 
-  expectError([&] { n->nodeVar(Variant(int32_t{3})); }, 10005, "cvDomNode.Node", "Wrong Tag Name of \"3\"");
-  expectError([&] { n->nodeVar(Variant(int32_t{-1})); }, 10005);
-  expectError([&] { n->nodeVar(Variant(int32_t{0})); }, kSubscriptOutOfRange);
-  EXPECT_EQ(n->nodeVar(Variant(int32_t{1}))->tagName(), "Setup");
-  expectError([&] { n->nodeVar(Variant("2")); }, kInvalidCall);  // a number as text is no tag name
-  expectError([&] { n->nodeVar(Variant("9")); }, 10005);
+  expectError([&] { n->nodeVar(Variant(int32_t{3}), kCreate); }, 10005, "cvDomNode.Node", "Wrong Tag Name of \"3\"");
+  expectError([&] { n->nodeVar(Variant(int32_t{-1}), kCreate); }, 10005);
+  expectError([&] { n->nodeVar(Variant(int32_t{0}), kCreate); }, kSubscriptOutOfRange);
+  EXPECT_EQ(n->nodeVar(Variant(int32_t{2}), kRaise)->tagName(), "setup");
+  expectError([&] { n->nodeVar(Variant("2"), kCreate); }, kInvalidCall);  // a number as text is no tag name
+  expectError([&] { n->nodeVar(Variant("9"), kCreate); }, 10005);
 
   EXPECT_TRUE(n->exists(Variant("2")));
   EXPECT_FALSE(n->exists(Variant(int32_t{3})));
@@ -200,11 +200,11 @@ TEST_F(DomTest, ANodeCannotBecomeItsOwnDescendantOrHoldNothing) {
 
 TEST_F(DomTest, ValueReadsAndReplacesTheNode) {
   auto holder = cvDomNode::create("holder");
-  auto n = holder->node("n");
+  auto n = holder->node("n", kCreate);
   n->data = 7;
   n->setValue(R"(<m k="v">t<c></c></m>)");
   EXPECT_EQ(n->tagName(), "m");
-  EXPECT_EQ(n->getAttr("k"), "v");
+  EXPECT_EQ(n->getAttr("k", kRaise), "v");
   EXPECT_EQ(n->getText(), "t");
   ASSERT_EQ(n->length(), 1);
   EXPECT_EQ(n->nodeAt(1)->parent(), n);
@@ -241,23 +241,23 @@ TEST_F(DomTest, NodesReadFromAFileWorkLikeNodesBuiltInMemory) {
     DomNodeRef a = read(text)->root()->nodeAt(1);
     ASSERT_EQ(a->length(), 2);
     EXPECT_EQ(a->nodeAt(2)->parent(), a);
-    EXPECT_EQ(a->node("c")->getText(), "t & u");
+    EXPECT_EQ(a->node("c", kRaise)->getText(), "t & u");
     EXPECT_EQ(a->value(), R"(<a k="1"><b/><c>t &amp; u</c></a>)");
   }
   {
     auto doc = read(text);
     DomNodeRef r = doc->root();
-    r->node("a")->appendNode(cvDomNode::create("z"));  // after the children read
+    r->node("a", kRaise)->appendNode(cvDomNode::create("z"));  // after the children read
     r->setNode(Variant("d"), cvDomNode::create("x"));
     EXPECT_EQ(r->value(), R"(<r><a k="1"><b/><c>t &amp; u</c><z/></a><x/></r>)");
-    r->node("a")->removeAllNode();
+    r->node("a", kRaise)->removeAllNode();
     EXPECT_EQ(r->value(), R"(<r><a k="1"/><x/></r>)");
   }
   {
     auto doc = read(text);
     DomNodeRef a = doc->root()->nodeAt(1);
-    EXPECT_EQ(doc->root()->node("a\\c")->getText(), "t & u");
-    expectError([&] { a->node("b")->appendNode(doc->root()); }, kInvalidCall);
+    EXPECT_EQ(doc->root()->node("a\\c", kRaise)->getText(), "t & u");
+    expectError([&] { a->node("b", kRaise)->appendNode(doc->root()); }, kInvalidCall);
     a->setValue(doc->root()->value());  // a copy of the whole document in place of a
     EXPECT_EQ(a->nodeAt(1)->parent(), a);
     EXPECT_EQ(nodeToText(*doc->root()), R"(<r><r><a k="1"><b/><c>t &amp; u</c></a><d/></r><d/></r>)");
@@ -277,7 +277,7 @@ TEST_F(DomTest, RepeatedAttributesKeepTheirFirstPlaceAndLastValue) {
   const std::string written = R"(<r><a k="3&amp;" j="&lt;"><b j="3"/></a>)" + manyWritten + "</r>";
   auto doc = read(text);
   EXPECT_EQ(nodeToText(*doc->root()), written);
-  EXPECT_EQ(doc->root()->node("a")->getAttr("k"), "3&");
+  EXPECT_EQ(doc->root()->node("a", kRaise)->getAttr("k", kRaise), "3&");
   EXPECT_EQ(nodeToText(*doc->root()), written);
   EXPECT_EQ(doc->root()->nodeAt(2)->attrs().size(), 7u);
 }
