@@ -106,16 +106,22 @@ TEST_F(DomTest, ReadFailuresRaise19999AndKeepTheOldRoot) {
   doc->setRoot(old);
   const std::string missing = dir.file("none.xml");
   expectError([&] { doc->readDoc(missing); }, 19999, "ReadDoc", missing + "is not exist.");
-  for (const char* bad : {R"(<?xml version="1.0"?>)", "<a/><b/>", ""}) {
-    storetest::writeBytes(path, storetest::tagFile(bad));
-    if (std::string(bad).empty()) {
-      expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc");  // shorter than 3 bytes
-    } else {
-      expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc", "Wrong format of file " + path);
-    }
+  const struct {
+    std::string bytes;
+    std::string description;
+  } cases[] = {
+      {"", "Input past end of file"},
+      {"\xFF\xFE", "Input past end of file"},  // the header alone
+      {"\xFF\xFE<", "Wrong format of file " + path},  // one byte of text: no element
+      {storetest::tagFile(R"(<?xml version="1.0"?>)"), "Wrong format of file " + path},
+      {storetest::tagFile("<a/><b/>"), "Wrong format of file " + path},
+      {storetest::tagFile("<a><?></a>"), "Invalid procedure call or argument"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.description);
+    storetest::writeBytes(path, c.bytes);
+    expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc", c.description);
   }
-  storetest::writeBytes(path, storetest::tagFile("<a><?></a>"));
-  expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc", "Invalid procedure call or argument");
   EXPECT_EQ(doc->root(), old);
 }
 
@@ -218,21 +224,6 @@ TEST_F(DomTest, ValueReadsAndReplacesTheNode) {
   EXPECT_EQ(n->length(), 2);  // unchanged by the failed lets
 }
 
-TEST_F(DomTest, TextAsUtf16IsKeptExactlyIncludingLoneSurrogates) {
-  std::string bytes = "\xFF\xFE";
-  const char16_t units[] = {u'<', u'a', u'>', 0x65E5, 0xD83D, 0xDE00, 0xD800, u'x', 0xDC00, u'<', u'/', u'a', u'>'};
-  for (char16_t u : units) {
-    bytes.push_back(static_cast<char>(u & 0xFF));
-    bytes.push_back(static_cast<char>(u >> 8));
-  }
-  const std::string decl = storetest::tagFile(R"(<?xml version="1.0"?>)", "");
-  storetest::writeBytes(path, bytes);
-  auto doc = cvDomDoc::create();
-  doc->readDoc(path);
-  doc->saveDoc();
-  EXPECT_EQ(storetest::readBytes(path), "\xFF\xFE" + decl + bytes.substr(2));
-}
-
 TEST_F(DomTest, NodesReadFromAFileWorkLikeNodesBuiltInMemory) {
   const int64_t before = cvDomNode::liveCount();
   const std::string text = R"(<r><a k="1"><b/><c>t &amp; u</c></a><d/></r>)";
@@ -282,26 +273,28 @@ TEST_F(DomTest, RepeatedAttributesKeepTheirFirstPlaceAndLastValue) {
   EXPECT_EQ(doc->root()->nodeAt(2)->attrs().size(), 7u);
 }
 
-TEST_F(DomTest, LongTextsReadExactlyAcrossTheReadersPieces) {
-  // Units 32767/32768 and 65535/65536 of the text lie on either side of a
-  // boundary between the pieces the file is read in; the text is mostly
-  // three UTF-8 bytes a unit at first, then mostly ASCII.
-  std::u16string units = u"<a>";
+TEST_F(DomTest, Utf16TextIsKeptExactlyAcrossTheReadersPieces) {
+  // Any UTF-16 reads and writes back unchanged: pairs, lone surrogates of
+  // both kinds. The file is read in pieces of 32768 units, and a high
+  // surrogate that ends a piece is held back for the next one, which then
+  // takes one unit less from the file: the pieces end at units 32767, 65534
+  // and 98301. The text is mostly three UTF-8 bytes a unit at first, then
+  // mostly ASCII.
+  std::u16string units = u"<a>\u65E5";
+  units += {0xD83D, 0xDE00, 0xD800, u'x', 0xDC00, 0xDBFF, 0xDFFF};
   while (units.size() < 100000) units.push_back(units.size() % 4 ? u'\u65E5' : u'x');
   while (units.size() < 140000) units.push_back(units.size() % 37 == 0 ? u'\u00E9' : u'x');
   units[32767] = 0xD83D;  // a pair split between two pieces
   units[32768] = 0xDE00;
-  units[65535] = 0xD800;  // a lone high surrogate at the end of a piece
+  units[65534] = 0xD800;  // a lone high surrogate at the end of a piece
+  units[98301] = 0xDBFF;  // the highest pair split between two pieces
+  units[98302] = 0xDFFF;
   units += u"</a>";
-  std::string bytes = "\xFF\xFE";
-  for (char16_t u : units) {
-    bytes.push_back(static_cast<char>(u & 0xFF));
-    bytes.push_back(static_cast<char>(u >> 8));
-  }
+  const std::string bytes = "\xFF\xFE" + stringToUtf16le(units);
   storetest::writeBytes(path, bytes);
   auto doc = cvDomDoc::create();
   doc->readDoc(path);
-  EXPECT_EQ(doc->root()->text(), utf16leToUtf8(bytes.substr(2 + 6, 2 * (units.size() - 7))));
+  EXPECT_EQ(doc->root()->text(), utf16ToUtf8(units.substr(3, units.size() - 7)));
   doc->saveDoc();
   const std::string decl = storetest::tagFile(R"(<?xml version="1.0"?>)", "");
   EXPECT_EQ(storetest::readBytes(path), "\xFF\xFE" + decl + bytes.substr(2));
