@@ -1,32 +1,14 @@
-// The store's strict mode is a switch of the calling thread; each read turns
-// it on for its own duration and puts back what it found.
+// Each read asks the store to raise rather than create (Missing::Raise).
 #include "generator/upload/required.h"
 
 namespace quill {
 
-namespace {
-
-class StrictReads {
- public:
-  StrictReads() { cvDomDoc::setDebugFlag(true); }
-  ~StrictReads() { cvDomDoc::setDebugFlag(saved_); }
-  StrictReads(const StrictReads&) = delete;
-  StrictReads& operator=(const StrictReads&) = delete;
-
- private:
-  bool saved_ = cvDomDoc::debugFlag();
-};
-
-}  // namespace
-
 DomNodeRef requiredNode(const DomNodeRef& parent, std::string_view name) {
-  StrictReads strict;
-  return parent->node(name);
+  return parent->node(name, Missing::Raise);
 }
 
 std::string requiredAttr(const DomNodeRef& node, std::string_view name) {
-  StrictReads strict;
-  return node->getAttr(name, "");
+  return node->getAttr(name, Missing::Raise);
 }
 
 }  // namespace quill

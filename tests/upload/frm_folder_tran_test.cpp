@@ -47,13 +47,13 @@ class UploadWindow : public ::testing::Test {
     captions->setRoot(quill::textToNode(
         "<lang><forms><frmFolderTran><Command1 Caption=\"Stop\"/>"
         "<Message ConfirmAbort=\"Abort?\" ErrOccured=\"Failed:\" FinUpload=\"Done.\"/></frmFolderTran></forms></lang>"));
-    context.formsNode = captions->root()->node("forms");
+    context.formsNode = captions->root()->node("forms", quill::Missing::Raise);
   }
   // A window on the test server, with settings overridden by `ftp`.
   std::unique_ptr<frmFolderTran> window(const TestFtpd& server, const std::map<std::string, std::string>& ftp = {}) {
     context.projectDoc = quill::cvDomDoc::create();
     context.projectDoc->readDoc(writeProject(dir.path() + "/project", server.port(), ftp));
-    context.setupNode = context.projectDoc->root()->node("Setup");
+    context.setupNode = context.projectDoc->root()->node("Setup", quill::Missing::Raise);
     auto w = std::make_unique<frmFolderTran>(context, dir.path().toStdString() + "/Output", prompter);
     prompter.window = w.get();
     prompter.messages.clear();
@@ -134,7 +134,7 @@ TEST_F(UploadWindow, AnUploadThatCannotStartSaysWhyAndHides) {
   EXPECT_TRUE(server.commands().isEmpty());
 
   // Without its Cancel caption the window cannot be made at all.
-  context.formsNode->node("frmFolderTran")->node("Command1")->removeAttr("Caption");
+  context.formsNode->node("frmFolderTran", quill::Missing::Raise)->node("Command1", quill::Missing::Raise)->removeAttr("Caption");
   EXPECT_THROW(window(server), quill::AutomationError);
 }
 
