@@ -13,6 +13,7 @@ struct CommandLine {
   bool version = false;
   bool noGui = false;
   bool open = false;        // --open: the main window for projectPath
+  bool upload = false;      // --upload: publish the project's Output folder
   std::string projectPath;  // empty: interactive mode, the project beside the program
   std::string error;        // an unknown option
 };

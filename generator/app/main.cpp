@@ -1,8 +1,9 @@
 // quillant: generates a project's catalogue site.
 //
-//   quillant <project folder>/ProjectDef.prj          one generation run, then exit
-//   quillant --open <project folder>/ProjectDef.prj   the main window for that project
-//   quillant                                          the project beside the program, main window
+//   quillant <project folder>/ProjectDef.prj            one generation run, then exit
+//   quillant --open <project folder>/ProjectDef.prj     the main window for that project
+//   quillant --upload <project folder>/ProjectDef.prj   publish its Output folder, then exit
+//   quillant                                            the project beside the program, main window
 //
 // Without a display (or with --no-gui) a run reports on the terminal; a
 // display that is named but cannot be reached counts as none, with a notice.
@@ -10,11 +11,13 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <unistd.h>
 
 #include "engine/marl_doc.h"
 #include "generator/app/command_line.h"
 #include "generator/app/interactive.h"
 #include "generator/app/startup.h"
+#include "generator/app/upload_command.h"
 #include "generator/app/window_system.h"
 #include "generator/pages/page_frame.h"
 #include "generator/report/terminal_prompter.h"
@@ -43,6 +46,16 @@ std::string displayName() {
   return {};
 }
 
+// Publishing runs without windows, whatever the display.
+int uploadMain(const CommandLine& cl, char* program) {
+  if (cl.projectPath.empty()) return usageError("--upload needs the project file, for example MyShop/ProjectDef.prj");
+  int qtArgc = 1;
+  char* qtArgv[] = {program, nullptr};
+  QCoreApplication app(qtArgc, qtArgv);
+  const std::string appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+  return runUploadCommand(cl.projectPath, appFolder, {std::cout, std::cerr, isatty(STDOUT_FILENO) == 1});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,6 +69,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!cl.error.empty()) return usageError(cl.error);
+  if (cl.upload) return uploadMain(cl, argv[0]);
   const bool interactive = cl.open || cl.projectPath.empty();
   if (interactive && cl.noGui) return usageError(kWindowNeeded);
 

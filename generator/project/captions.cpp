@@ -1,32 +1,14 @@
-// The store's strictness is a per-thread switch today: each read turns it on
-// for its own duration and puts back what was there.
+// Each read asks the store to raise rather than create (Missing::Raise).
 #include "generator/project/captions.h"
 
 namespace quill {
 
-namespace {
-
-class StrictReads {
- public:
-  StrictReads() : previous_(storeDebugFlag()) { setStoreDebugFlag(true); }
-  ~StrictReads() { setStoreDebugFlag(previous_); }
-  StrictReads(const StrictReads&) = delete;
-  StrictReads& operator=(const StrictReads&) = delete;
-
- private:
-  bool previous_;
-};
-
-}  // namespace
-
 DomNodeRef captionNode(const DomNodeRef& parent, std::string_view name) {
-  StrictReads strict;
-  return parent->node(name);
+  return parent->node(name, Missing::Raise);
 }
 
 std::string captionText(const DomNodeRef& node, std::string_view attribute) {
-  StrictReads strict;
-  return node->getAttr(attribute, "");
+  return node->getAttr(attribute, Missing::Raise);
 }
 
 }  // namespace quill

@@ -52,10 +52,10 @@ GenerationRun::GenerationRun(const ProjectContext& context, StatusDisplay& displ
     : context_(context), display_(display), prompter_(prompter), importer_(excel2Access) {}
 
 void GenerationRun::showCaptions() {
-  DomNodeRef form = context_.formsNode->node("frmStatus");
-  messageNode_ = form->node("Message");
-  const std::string cancel = form->node("Command1")->getAttr("Caption", "");
-  display_.setCaptions(form->getAttr("Caption", ""), cancel);
+  DomNodeRef form = context_.formsNode->node("frmStatus", Missing::Raise);
+  messageNode_ = form->node("Message", Missing::Raise);
+  const std::string cancel = form->node("Command1", Missing::Raise)->getAttr("Caption", Missing::Raise);
+  display_.setCaptions(form->getAttr("Caption", Missing::Raise), cancel);
 }
 
 std::string GenerationRun::printoutFile() {
@@ -94,7 +94,7 @@ void GenerationRun::perform() {
   for (int i = 1; i <= entries; ++i) {
     if (display_.cancelFlag()) return;
     const DomNodeRef entry = context_.scriptsNode->nodeAt(i);
-    if (!Variant(entry->getAttr("Selected", "")).toBool()) continue;
+    if (!Variant(entry->getAttr("Selected", Missing::Raise)).toBool()) continue;
     try {
       runEntry(host, pacer, entry, ++position, selected);
     } catch (const script::ScriptStopped&) {
@@ -108,15 +108,15 @@ void GenerationRun::perform() {
 
 void GenerationRun::runEntry(script::ScriptHost& host, RunPacer& pacer, const DomNodeRef& entry, int position,
                              int total) {
-  const std::string scriptName = entry->getAttr("ScriptCode", "");
+  const std::string scriptName = entry->getAttr("ScriptCode", Missing::Raise);
   const std::string path = context_.projectFolder + "Script/" + scriptName;
   const std::optional<std::string> text = script::readScriptFile(fs::path(path));
   if (!text) throw UnreadableScript("The script file \"" + path + "\" is missing, empty or unreadable.");
   host.reset();
   host.addCode(*text, scriptName);
 
-  display_.entryStarted(entry->getAttr("Name", "") + messageNode_->getAttr("Outputing", ""), position,
-                        total);
+  display_.entryStarted(entry->getAttr("Name", Missing::Raise) + messageNode_->getAttr("Outputing", Missing::Raise),
+                        position, total);
   pacer.entryStarted();
   display_.processEvents();
 
@@ -134,7 +134,7 @@ RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, 
   run.showCaptions();
   const std::string result = run.printoutFile();
   if (!result.empty()) {
-    prompter.error(context.messageNode->getAttr("ErrOccured", "") + "\r\n" + result);
+    prompter.error(context.messageNode->getAttr("ErrOccured", Missing::Raise) + "\r\n" + result);
     return RunOutcome::Failed;
   }
   if (run.cancelFlag()) return RunOutcome::Cancelled;

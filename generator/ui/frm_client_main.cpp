@@ -23,6 +23,7 @@
 #include "generator/run/generation_run.h"
 #include "generator/ui/frm_status.h"
 #include "generator/ui/toolbar_icons.h"
+#include "generator/upload/frm_folder_tran.h"
 #include "generator/upload/frm_setup.h"
 
 namespace fs = std::filesystem;
@@ -135,10 +136,10 @@ void frmClientMain::printPages() {
   runGeneration(context_, status, prompter_, [this](const std::string& folder) { desktop_.open(folder); });
 }
 
-// Until the upload window is part of the program, the command says so.
+// The project's Output folder: in a packaged project the program's own.
 void frmClientMain::openUpload() {
-  prompter_.info("Uploading is not part of this build of Quillant yet.\r\nThe generated site is in " +
-                 context_.projectFolder + "Output");
+  frmFolderTran window(context_, context_.projectFolder + "Output", prompter_, this);
+  window.exec();
 }
 
 void frmClientMain::openSetup() {

@@ -3,7 +3,7 @@
 //   excel  open the workbook (Data.xls, .xlsx, .ods or .csv: the one the
 //          run imports) with the desktop's program for it
 //   print  run the generation with the status window, then open Output
-//   send   upload the site (not part of this build yet: says so)
+//   send   upload the site: the upload window for the Output folder
 //   setup  the upload settings dialog
 // The window is disabled while a run is in progress, so no second command
 // can start, and it cannot be closed then.

@@ -14,7 +14,7 @@
 #include <array>
 
 #include "generator/project/project_context.h"
-#include "generator/upload/upload_settings.h"
+#include "generator/upload/ftp_settings.h"
 
 class QCheckBox;
 class QComboBox;

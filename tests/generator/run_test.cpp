@@ -28,8 +28,6 @@ std::string readTrace(const TestProject& p) {
 
 class RunTest : public ::testing::Test {
  protected:
-  void SetUp() override { cvDomDoc::setDebugFlag(false); }
-
   std::string run(TestProject& p) {
     loadCaptionDocument(context, p.appFolder());
     loadProject(context, p.projectFile());

@@ -48,7 +48,7 @@ class SetupDialogTest : public ::testing::Test {
                                            std::to_string(counter_++));
     fs::create_directories(folder_);
     captions_ = textToNode(kCaptions);
-    context.formsNode = captions_->node("forms");
+    context.formsNode = captions_->node("forms", Missing::Raise);
   }
   void TearDown() override {
     cvDomDoc::setDebugFlag(false);
@@ -200,7 +200,7 @@ TEST_F(SetupDialogTest, AFileThatCannotBeSavedIsReportedAndTheDialogStays) {
 
 TEST_F(SetupDialogTest, AMissingCaptionStopsTheDialog) {
   loadProjectWith(kFullFtp);
-  captions_->node("forms")->node("frmSetup")->node("Label3")->removeAttr("Caption3");
+  captions_->node("forms\\frmSetup\\Label3", Missing::Raise)->removeAttr("Caption3");
   try {
     frmSetup dialog(context, prompter);
     FAIL() << "the dialog opened";

@@ -1,7 +1,7 @@
-// A project's upload settings: the thirteen attributes of the node
-// Setup/Ftp of ProjectDef.prj, and the connection parameters that an upload
-// derives from them. No windows: the settings dialog (frm_setup.h), the
-// upload window and the terminal upload all come here.
+// A project's upload settings as the settings dialog edits them: the
+// thirteen attributes of the node Setup/Ftp of ProjectDef.prj, read without
+// creating anything and written back in their fixed order. (What an upload
+// connects with is made from the same node by connection_parameters.h.)
 #pragma once
 
 #include <string>
@@ -39,34 +39,5 @@ FtpSettings readFtpSettings(const cvDomNode& setupNode);
 // the others; a missing Ftp node is added as Setup's last child. The caller
 // saves the document.
 void writeFtpSettings(cvDomNode& setupNode, const FtpSettings& settings);
-
-// What the upload queue is given to connect and log in.
-struct ConnectionParameters {
-  std::string remoteHost;
-  std::string username;
-  std::string password;
-  std::string account;
-  std::string port;        // as stored, "" included
-  std::string preCommand;  // raw command lines sent before the log-in, each ending in CR LF
-  bool passive = false;
-};
-
-// The connection parameters of the settings:
-//   FirewallFlag not "1":  Ip, User, no pre-commands
-//   "1", type "0" (OPEN):  FirewallIP, User, "OPEN <Ip>"
-//   "1", type "1" (SITE):  FirewallIP, User, "USER <FirewallUser>",
-//                          "PASS <FirewallPassword>", "SITE <Ip>"
-//   "1", type "2":         FirewallIP, User@Ip, no pre-commands
-//   "1", type "3":         FirewallIP, User@Ip, "USER <FirewallUser>",
-//                          "PASS <FirewallPassword>"
-//   "1", any other type:   no host, no user, no pre-commands
-// Password, Account and Port pass as stored; passive when PassMode is "1".
-// The flags and the type are compared as texts.
-ConnectionParameters connectionParameters(const FtpSettings& settings);
-
-// The same, read from the project's Setup node.
-inline ConnectionParameters connectionParameters(const cvDomNode& setupNode) {
-  return connectionParameters(readFtpSettings(setupNode));
-}
 
 }  // namespace quill
