@@ -25,7 +25,7 @@ void loadProject(ProjectContext& context, const std::string& path) {
   cvDomDoc::setDebugFlag(true);
   context.scriptsNode = context.projectDoc->root()->node("Scripts");
   context.setupNode = context.projectDoc->root()->node("Setup");
-  context.projectDoc->saveDoc();
+  context.projectRewrite = rewriteProjectFile(*context.projectDoc);
 }
 
 }  // namespace quill

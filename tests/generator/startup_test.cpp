@@ -50,15 +50,48 @@ TEST(CommandLine, ArgumentsJoinIntoOnePathAndOptionsAreRecognised) {
   EXPECT_TRUE(parseCommandLine({}).projectPath.empty());
 }
 
-TEST_F(StartupTest, ProjectFileIsRewrittenInTheStoresFormAndTheOutputFolderOpened) {
+// Every start writes the project file back in the store's form; whenever
+// that changes its bytes the old ones are kept as ProjectDef.prj.bak, and a
+// file that was read past damage is reported with the place of the damage.
+TEST_F(StartupTest, ProjectFileIsRewrittenKeepingTheBytesItHadAndDamageIsReported) {
   TestProject p;
-  TestProject::writeBytes(p.projectFile(),
-                          stringToUtf16le(u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/>\r\n<Setup/></P>"));
-  EXPECT_EQ(start(p, p.projectFile()), 0);
-  EXPECT_EQ(readFile(p.projectFile()),
-            stringToUtf16le(u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>"));
-  EXPECT_TRUE(fs::is_directory(p.folder() / "Output"));
-  EXPECT_EQ(opened, p.folderText() + "Output");
+  p.writeWorkbook({{"A1", "G"}});
+  const std::string backup = p.projectFile() + ".bak";
+  struct Case {
+    std::u16string text;
+    std::u16string rewritten;
+    const char* warning;  // "" for none
+  } cases[] = {
+      {u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/>\r\n<Setup/></P>", u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>", ""},
+      // Unchanged: no backup is written, the last one stays.
+      {u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>", u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>", ""},
+      // A quote left out: User and Password are lost.
+      {u"\uFEFF<P><Scripts/><Setup><Ftp Ip=\"1.2.3.4 User=\"bob\" Password=\"pw\"/></Setup></P>",
+       u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup><Ftp Ip=\"1.2.3.4 User=\" bob\" Password=\"pw\"/></Setup></P>",
+       "is damaged at line 1, column 44 (no space between the value of attribute Ip and bob in <Ftp>"},
+      // Cut short inside Setup.
+      {u"\uFEFF<P><Scripts/><Setup><Ftp Ip=\"h\"", u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup>&lt;Ftp Ip=&quot;h&quot;</Setup></P>",
+       "is damaged at line 1, column 32 (the text ends inside the tag <Ftp>)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(utf16ToUtf8(c.text));
+    const std::string before = stringToUtf16le(c.text);
+    const std::string lastBackup = readFile(backup);
+    TestProject::writeBytes(p.projectFile(), before);
+    prompter.errors.clear();
+    opened.clear();
+    EXPECT_EQ(start(p, p.projectFile()), 0);
+    EXPECT_EQ(readFile(p.projectFile()), stringToUtf16le(c.rewritten));
+    EXPECT_EQ(readFile(backup), c.text == c.rewritten ? lastBackup : before);
+    if (*c.warning) {
+      ASSERT_EQ(prompter.errors.size(), 1u);
+      EXPECT_NE(prompter.errors[0].find(c.warning), std::string::npos) << prompter.errors[0];
+      EXPECT_NE(prompter.errors[0].find("kept as " + backup), std::string::npos);
+    } else {
+      EXPECT_TRUE(prompter.errors.empty());
+    }
+    EXPECT_EQ(opened, p.folderText() + "Output");
+  }
 }
 
 TEST_F(StartupTest, StartupErrorsAreShownAsMain) {
