@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "engine/marl_doc.h"
+#include "generator/pages/output_journal.h"
 #include "generator/pages/page_text.h"
 
 namespace quill::pages {
@@ -35,8 +36,12 @@ Catalogue& PageGenerator::catalogue() {
 
 std::shared_ptr<MarlPart> PageGenerator::loadTemplate(std::string_view relativePath) const {
   MarlDoc doc;
-  const std::string message = doc.loadFile(path_ + std::string(relativePath));
-  if (!message.empty()) throw PageError(message);
+  const std::string file = path_ + std::string(relativePath);
+  const std::string message = doc.loadFile(file);
+  if (!message.empty()) {
+    if (OutputJournal* journal = OutputJournal::current()) journal->templateFailed(file);
+    throw PageError(message);
+  }
   return doc.rootPart();
 }
 
@@ -59,6 +64,7 @@ void PageGenerator::savePage(std::string_view fileName) const {
   bool failed = f == nullptr;
   int error = errno;
   if (f) {
+    if (OutputJournal* journal = OutputJournal::current()) journal->fileWritten(file);
     // The page is complete in memory: one write, no stream buffer.
     std::setvbuf(f, nullptr, _IONBF, 0);
     if (!page_.empty() && std::fwrite(page_.data(), 1, page_.size(), f) != page_.size()) {

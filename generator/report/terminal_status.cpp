@@ -2,6 +2,8 @@
 // nothing else: an atomic that SIGINT sets and the run reads between entries.
 #include "generator/report/terminal_status.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <csignal>
 #include <ostream>
@@ -14,11 +16,16 @@ namespace {
 
 std::atomic<bool> g_cancel{false};
 
+constexpr char kFirstInterrupt[] = "\nquillant: stopping after this step; Ctrl-C again to stop now\n";
+
 extern "C" void onInterrupt(int) {
   if (g_cancel.exchange(true)) {
     std::signal(SIGINT, SIG_DFL);
     std::raise(SIGINT);
+    return;
   }
+  // write() is safe in a signal handler; a stream is not.
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kFirstInterrupt, sizeof kFirstInterrupt - 1);
 }
 
 }  // namespace
@@ -37,6 +44,8 @@ void TerminalStatus::started() {
 void TerminalStatus::entryStarted(const std::string& statusText, int position, int total) {
   out_ << '[' << position << '/' << total << "] " << toLineFeeds(statusText) << std::endl;
 }
+
+void TerminalStatus::notice(const std::string& text) { out_ << toLineFeeds(text) << std::endl; }
 
 // A long trace (one line per block written, tens of thousands on a large
 // catalogue) is shown by its first lines and a count.

@@ -1,7 +1,7 @@
 // Status of a run on a terminal: one line per entry with its position, the
 // entry's debug text indented below it. Ctrl-C asks nothing: it sets the
-// cancel flag, and the run stops before its next entry; a second Ctrl-C ends
-// the program at once.
+// cancel flag and says what will happen, and the run stops before its next
+// entry; a second Ctrl-C ends the program at once.
 #pragma once
 
 #include <iosfwd>
@@ -21,6 +21,9 @@ class TerminalStatus : public StatusDisplay {
   void started() override;
   void entryStarted(const std::string& statusText, int position, int total) override;
   void setDebugText(const std::string& text) override;
+  void notice(const std::string& text) override;
+  // The explanation is printed with the error by the terminal prompter.
+  void failed(const std::string&) override {}
   void processEvents() override {}
   bool cancelFlag() const override;
 

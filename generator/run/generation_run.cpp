@@ -4,7 +4,9 @@
 // script text and the OutputFile statement; afterwards its DebugMsg goes to
 // the display and a non-empty ErrMsg ends the run. Window events are let
 // through only before the import and before each entry, the points where a
-// cancel can land.
+// cancel can land. An output journal is open while the run works, so that a
+// page generator tells it which template stopped it; the run keeps track of
+// where it is (RunPlace) so that a failure can be explained in plain words.
 #include "generator/run/generation_run.h"
 
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include "common/automation_error.h"
 #include "common/variant.h"
 #include "generator/import/excel2access.h"
+#include "generator/pages/output_journal.h"
 #include "generator/script/script_host.h"
 #include "generator/script/script_text.h"
 
@@ -56,26 +59,42 @@ void GenerationRun::showCaptions() {
 }
 
 std::string GenerationRun::printoutFile() {
+  explanation_.clear();
   try {
     perform();
     return {};
+  } catch (const ImportFailure& e) {
+    explanation_ = explainImportFailure(place_);
+    return std::string("Error on Excel2Access\r\n") + e.what();
   } catch (const ReportedFailure& e) {
+    explanation_ = explainReportedFailure(place_);
     return e.what();
+  } catch (const UnreadableScript& e) {
+    explanation_ = explainUnreadableScript(place_);
+    return std::string("PrintoutFile:") + e.what();
   } catch (const script::ScriptError& e) {
+    explanation_ = explainScriptError(place_, e);
     return "PrintoutFile:" + describeScriptError(e);
   } catch (const AutomationError& e) {
+    explanation_ = explainOtherFailure(place_);
     return "PrintoutFile:" + e.description();
   } catch (const std::exception& e) {
+    explanation_ = explainOtherFailure(place_);
     return std::string("PrintoutFile:") + e.what();
   }
 }
 
 void GenerationRun::perform() {
+  place_ = RunPlace();
+  place_.projectFile = context_.projectDoc ? context_.projectDoc->filePath() : std::string();
+  place_.workbook = context_.projectFolder + "Data.xls";
   display_.started();
   display_.processEvents();
-  const std::string failure =
-      importer_(context_.projectFolder + "Data.xls", context_.projectFolder + "Data.mdb");
-  if (!failure.empty()) prompter_.error("Error on Excel2Access\r\n" + failure);
+  pages::OutputJournal journal(fs::path(context_.projectFolder + "Output"));
+
+  place_.stage = RunPlace::Stage::Importing;
+  const std::string failure = importer_(place_.workbook, context_.projectFolder + "Data.mdb");
+  if (!failure.empty()) throw ImportFailure(failure);
 
   script::ScriptHost host;
   host.setModuleFolder(fs::path(context_.projectFolder + "Script"));
@@ -87,29 +106,50 @@ void GenerationRun::perform() {
   for (int i = 1; i <= entries; ++i) {
     if (display_.cancelFlag()) return;
     const DomNodeRef entry = context_.scriptsNode->nodeAt(i);
-    if (!Variant(entry->getAttr("Selected", "")).toBool()) continue;
+    place_.entryPosition = i;
+    const std::string* name = entry->attrTable().find("Name");
+    place_.entryName = name ? *name : std::string();
+    place_.scriptFile.clear();
+    place_.templateFile.clear();
+    if (!Variant(entryAttr(entry, "Selected")).toBool()) continue;
     runEntry(host, entry, ++position, selected);
   }
+  place_.stage = RunPlace::Stage::Preparing;
   host.close();  // the scripts' database handles go with it
   std::error_code ignored;
   fs::remove(fs::path(context_.projectFolder + "Data.mdb"), ignored);
 }
 
+// An attribute of the entry being read: its errors are the entry's.
+std::string GenerationRun::entryAttr(const DomNodeRef& entry, const char* name) {
+  place_.stage = RunPlace::Stage::ReadingEntry;
+  return entry->getAttr(name, "");
+}
+
 void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, int position, int total) {
-  const std::string scriptName = entry->getAttr("ScriptCode", "");
-  const std::string path = context_.projectFolder + "Script/" + scriptName;
-  const std::optional<std::string> text = script::readScriptFile(fs::path(path));
-  if (!text) throw UnreadableScript("The script file \"" + path + "\" is missing, empty or unreadable.");
+  const std::string scriptName = entryAttr(entry, "ScriptCode");
+  const std::string name = entryAttr(entry, "Name");
+  place_.scriptFile = context_.projectFolder + "Script/" + scriptName;
+  const std::optional<std::string> text = script::readScriptFile(fs::path(place_.scriptFile));
+  if (!text) throw UnreadableScript("The script file " + place_.scriptFile + " " + whyUnreadable(place_.scriptFile));
+
+  place_.stage = RunPlace::Stage::RunningScript;
+  pages::OutputJournal* journal = pages::OutputJournal::current();
+  journal->takeFailedTemplate();
   host.reset();
   host.addCode(*text, scriptName);
 
-  display_.entryStarted(entry->getAttr("Name", "") + messageNode_->getAttr("Outputing", ""), position,
-                        total);
+  place_.stage = RunPlace::Stage::Preparing;
+  display_.entryStarted(name + messageNode_->getAttr("Outputing", ""), position, total);
   display_.processEvents();
 
+  place_.stage = RunPlace::Stage::RunningScript;
   host.executeStatement(script::outputFileStatement(context_.projectFolder));
   display_.setDebugText(host.eval("DebugMsg").toText());
-  if (std::string errMsg = host.eval("ErrMsg").toText(); !errMsg.empty()) throw ReportedFailure(errMsg);
+  if (std::string errMsg = host.eval("ErrMsg").toText(); !errMsg.empty()) {
+    place_.templateFile = journal->takeFailedTemplate();
+    throw ReportedFailure(errMsg);
+  }
 }
 
 RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, Prompter& prompter,
@@ -121,7 +161,8 @@ RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, 
   run.showCaptions();
   const std::string result = run.printoutFile();
   if (!result.empty()) {
-    prompter.error(context.messageNode->getAttr("ErrOccured", "") + "\r\n" + result);
+    display.failed(run.explanation());
+    prompter.failure(run.explanation(), context.messageNode->getAttr("ErrOccured", "") + "\r\n" + result);
     return RunOutcome::Failed;
   }
   if (run.cancelFlag()) return RunOutcome::Cancelled;

@@ -16,6 +16,7 @@
 
 #include "generator/project/project_context.h"
 #include "generator/report/prompter.h"
+#include "generator/run/failure_explanation.h"
 #include "generator/report/status_display.h"
 
 namespace quill {
@@ -37,6 +38,12 @@ class UnreadableScript : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The workbook import failed: no script runs on a catalogue that is not there.
+class ImportFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class GenerationRun {
  public:
   // Imports a workbook into a database; returns "" or the failure's description.
@@ -53,31 +60,39 @@ class GenerationRun {
 
   // Performs the run. Returns when every selected entry has run (the database
   // is then deleted) or when the user cancelled. Otherwise raises
-  // ReportedFailure, UnreadableScript, the script host's ScriptError or the
-  // store's errors, and the database remains.
+  // ImportFailure, ReportedFailure, UnreadableScript, the script host's
+  // ScriptError or the store's errors, and the database remains.
   void perform();
 
   // The run's outcome as text: "" for success or a cancel, a script's ErrMsg
-  // as it stands, "PrintoutFile:" + the description of any error raised.
+  // as it stands, "Error on Excel2Access" and the import's description,
+  // "PrintoutFile:" + the description of any error raised.
   std::string printoutFile();
+
+  // After a failed printoutFile(): the plain sentence that explains it.
+  const std::string& explanation() const { return explanation_; }
 
   bool cancelFlag() const { return display_.cancelFlag(); }
 
  private:
   void runEntry(script::ScriptHost& host, const DomNodeRef& entry, int position, int total);
+  std::string entryAttr(const DomNodeRef& entry, const char* name);
 
   const ProjectContext& context_;
   StatusDisplay& display_;
   Prompter& prompter_;
   Importer importer_;
   DomNodeRef messageNode_;  // frmStatus / Message
+  RunPlace place_;          // where the run is, for the explanation of a failure
+  std::string explanation_;
 };
 
 enum class RunOutcome { Succeeded, Failed, Cancelled };
 
 // Frames a run: creates the Output folder when missing, shows the status
-// captions, runs, reports a failure with the ErrOccured heading, and on
-// success (not cancelled) hands the output folder to openFolder.
+// captions, runs, reports a failure (a plain explanation, then the
+// ErrOccured heading and the result), and on success (not cancelled) hands
+// the output folder to openFolder.
 RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, Prompter& prompter,
                          const std::function<void(const std::string& folder)>& openFolder);
 

@@ -48,6 +48,8 @@ TEST(frmStatus, ShowsTheRunAndCancelsOnlyWhenConfirmed) {
   EXPECT_EQ(window.findChild<QPlainTextEdit*>("Text1")->toPlainText(), "Get Html\nGet KeyIndexRow\n");
   EXPECT_TRUE(window.isVisible());
   for (const char* name : {"Command2", "Animation1"}) EXPECT_TRUE(window.findChild<QWidget*>(name)) << name;
+  window.notice("Removed 1 page");
+  EXPECT_EQ(window.findChild<QPlainTextEdit*>("Text1")->toPlainText(), "Get Html\nGet KeyIndexRow\n\nRemoved 1 page");
 
   window.findChild<QPushButton*>("Command1")->click();  // answered Cancel: the run goes on
   EXPECT_FALSE(window.cancelFlag());
@@ -59,4 +61,17 @@ TEST(frmStatus, ShowsTheRunAndCancelsOnlyWhenConfirmed) {
             (std::vector<std::string>{"Abort html file printing?", "Abort html file printing?"}));
   EXPECT_TRUE(window.cancelFlag());
   EXPECT_FALSE(window.isVisible());
+}
+
+// A failed run leaves the window up behind its message box, saying why.
+TEST(frmStatus, SaysWhyTheRunFailed) {
+  application();
+  AnsweringPrompter prompter;
+  frmStatus window(std::string(std::getenv("QUILLANT_PROGRAM_DIR")) + "/", prompter);
+  window.started();
+  window.entryStarted("Index running", 1, 2);
+  window.failed("The script file /p/Script/Index.lua of the entry \"Index\" does not exist: restore it.");
+  EXPECT_EQ(window.findChild<QLabel*>("Label1")->text(),
+            "The script file /p/Script/Index.lua of the entry \"Index\" does not exist: restore it.");
+  EXPECT_TRUE(window.isVisible());
 }

@@ -94,25 +94,40 @@ TEST_F(StartupTest, ProjectFileIsRewrittenKeepingTheBytesItHadAndDamageIsReporte
   }
 }
 
-TEST_F(StartupTest, StartupErrorsAreShownAsMain) {
+TEST_F(StartupTest, StartupErrorsAreShownAsMainAfterAPlainSentence) {
   TestProject p;
   TestProject::writeBytes(p.projectFile(), stringToUtf16le(u"\uFEFF<P><Scripts/></P>"));
   EXPECT_EQ(start(p, p.projectFile()), 1);
   ASSERT_EQ(prompter.errors.size(), 1u);
   EXPECT_EQ(prompter.errors[0], "Main:Wrong Tag Name of \"Setup\"");
+  EXPECT_EQ(prompter.explanations[0].find("The project file " + p.projectFile() + " cannot be loaded. "), 0u);
+
+  TestProject::writeBytes(p.projectFile(), stringToUtf16le(u"\uFEFF<P><Scripts/><Setup/></P><Q/>"));
+  EXPECT_EQ(start(p, p.projectFile()), 1);
+  EXPECT_EQ(prompter.explanations.back().find("The project file " + p.projectFile() +
+                                              " cannot be loaded: it is damaged at line 1, column 26"),
+            0u)
+      << prompter.explanations.back();
 
   prompter.errors.clear();
   EXPECT_EQ(start(p, p.folderText() + "missing.prj"), 1);
   ASSERT_EQ(prompter.errors.size(), 1u);
   EXPECT_EQ(prompter.errors[0], "Main:" + p.folderText() + "missing.prjis not exist.");
+
+  fs::remove(fs::path(p.appFolder()) / "qlang.xml");
+  EXPECT_EQ(start(p, p.projectFile()), 1);
+  EXPECT_EQ(prompter.explanations.back(),
+            "The program's caption file " + p.appFolder() + "qlang.xml is missing or damaged: install the program again.");
 }
 
 TEST_F(StartupTest, FailedRunReportsUnderItsHeadingAndOpensNothing) {
   TestProject p;
+  p.writeWorkbook({{"A1", "G"}});
   p.writeScript("a.lua", "function OutputFile(f) ErrMsg = 'bad' end");
   p.writeProject({{"True", "a.lua", "A"}});
   EXPECT_EQ(start(p, p.projectFile()), 1);
   EXPECT_EQ(prompter.errors.back(), "Failed:\r\nbad");
+  EXPECT_EQ(display.failures, prompter.explanations);  // the status window says it too
   EXPECT_EQ(opened, "");
 }
 
@@ -136,8 +151,9 @@ TEST(QuillantProgram, HelpVersionAndUsageErrors) {
   EXPECT_EQ(WEXITSTATUS(std::system((exe + " --bogus 2>/dev/null").c_str())), 2);
 }
 
-// Ctrl-C in a terminal run: nothing is asked, the entry that runs finishes,
-// the next one does not start, and the exit status tells of the cancel.
+// Ctrl-C in a terminal run: nothing is asked but what happens is said, the
+// entry that runs finishes, the next one does not start, and the exit status
+// tells of the cancel.
 TEST(QuillantProgram, InterruptStopsTheRunBeforeTheNextEntry) {
   cvDomDoc::setDebugFlag(false);
   TestProject p;
@@ -147,6 +163,7 @@ TEST(QuillantProgram, InterruptStopsTheRunBeforeTheNextEntry) {
                 "function OutputFile(f) io.read('a') io.open(f .. 'first', 'w'):close() end");
   p.writeScript("next.lua", "function OutputFile(f) io.open(f .. 'second', 'w'):close() end");
   p.writeProject({{"True", "wait.lua", "Wait"}, {"True", "next.lua", "Next"}});
+  p.writeWorkbook({{"A1", "G"}});
 
   int input[2];
   ASSERT_EQ(pipe(input), 0);
@@ -158,6 +175,7 @@ TEST(QuillantProgram, InterruptStopsTheRunBeforeTheNextEntry) {
     const std::string exe = std::string(std::getenv("QUILLANT_PROGRAM_DIR")) + "/quillant";
     const std::string project = p.projectFile();
     freopen("/dev/null", "w", stdout);
+    freopen((p.folder() / "stderr.txt").c_str(), "w", stderr);
     execl(exe.c_str(), exe.c_str(), "--no-gui", project.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -175,4 +193,6 @@ TEST(QuillantProgram, InterruptStopsTheRunBeforeTheNextEntry) {
   EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_TRUE(fs::exists(p.folder() / "first"));
   EXPECT_FALSE(fs::exists(p.folder() / "second"));
+  EXPECT_NE(readFile(p.folder() / "stderr.txt").find("quillant: stopping after this step; Ctrl-C again to stop now"),
+            std::string::npos);
 }

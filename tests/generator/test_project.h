@@ -114,6 +114,7 @@ class TestProject {
 class RecordingDisplay : public StatusDisplay {
  public:
   std::vector<std::string> statusLines, positions, debugTexts;  // positions: "k/n"
+  std::vector<std::string> notices, failures;
   std::string title;
   bool cancel = false;
   int cancelAfterEntries = -1;  // sets the cancel flag once this many entries started
@@ -127,13 +128,19 @@ class RecordingDisplay : public StatusDisplay {
       cancel = true;
   }
   void setDebugText(const std::string& text) override { debugTexts.push_back(text); }
+  void notice(const std::string& text) override { notices.push_back(text); }
+  void failed(const std::string& explanation) override { failures.push_back(explanation); }
   void processEvents() override {}
   bool cancelFlag() const override { return cancel; }
 };
 
 class RecordingPrompter : public Prompter {
  public:
-  std::vector<std::string> errors;
+  std::vector<std::string> errors, explanations;  // a failure's explanation and its text (in errors)
+  void failure(const std::string& explanation, const std::string& text) override {
+    explanations.push_back(explanation);
+    errors.push_back(text);
+  }
   void info(const std::string&, const std::string&) override {}
   void error(const std::string& t, const std::string&) override { errors.push_back(t); }
   void warning(const std::string& t, const std::string&) override { errors.push_back(t); }
