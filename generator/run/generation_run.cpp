@@ -4,9 +4,10 @@
 // script text and the OutputFile statement; afterwards its DebugMsg goes to
 // the display and a non-empty ErrMsg ends the run. Window events are let
 // through only before the import and before each entry, the points where a
-// cancel can land. An output journal is open while the run works, so that a
-// page generator tells it which template stopped it; the run keeps track of
-// where it is (RunPlace) so that a failure can be explained in plain words.
+// cancel can land. An output journal is open while the run works, so that
+// the page generators and the scripts' file writes tell it which pages they
+// made and which template stopped them; the run keeps track of where it is
+// (RunPlace) so that a failure can be explained in plain words.
 #include "generator/run/generation_run.h"
 
 #include <filesystem>
@@ -15,8 +16,10 @@
 #include "common/variant.h"
 #include "generator/import/excel2access.h"
 #include "generator/pages/output_journal.h"
+#include "generator/run/generated_pages.h"
 #include "generator/script/script_host.h"
 #include "generator/script/script_text.h"
+#include "generator/script/write_watch.h"
 
 namespace fs = std::filesystem;
 
@@ -88,6 +91,7 @@ void GenerationRun::perform() {
   place_ = RunPlace();
   place_.projectFile = context_.projectDoc ? context_.projectDoc->filePath() : std::string();
   place_.workbook = context_.projectFolder + "Data.xls";
+  writtenPages_.clear();
   display_.started();
   display_.processEvents();
   pages::OutputJournal journal(fs::path(context_.projectFolder + "Output"));
@@ -118,6 +122,7 @@ void GenerationRun::perform() {
   host.close();  // the scripts' database handles go with it
   std::error_code ignored;
   fs::remove(fs::path(context_.projectFolder + "Data.mdb"), ignored);
+  writtenPages_ = journal.writtenFiles();
 }
 
 // An attribute of the entry being read: its errors are the entry's.
@@ -137,6 +142,7 @@ void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
   pages::OutputJournal* journal = pages::OutputJournal::current();
   journal->takeFailedTemplate();
   host.reset();
+  script::watchFileWrites(host, [journal](const std::string& file) { journal->fileWritten(fs::path(file)); });
   host.addCode(*text, scriptName);
 
   place_.stage = RunPlace::Stage::Preparing;
@@ -152,6 +158,28 @@ void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
   }
 }
 
+namespace {
+
+// Removes the pages of the last successful run that this one did not make,
+// and says so; a list that cannot be saved is worth a warning, no failure.
+void removeStalePages(const std::string& projectFolder, const std::set<std::string>& written,
+                      StatusDisplay& display, Prompter& prompter) {
+  try {
+    const std::vector<std::string> removed = replaceGeneratedPages(projectFolder, written);
+    if (removed.empty()) return;
+    constexpr size_t kNamed = 10;
+    std::string text = "Removed " + std::to_string(removed.size()) + (removed.size() == 1 ? " page" : " pages") +
+                       " from Output that this run no longer makes:";
+    for (size_t i = 0; i < removed.size() && i < kNamed; ++i) text += (i ? ", " : " ") + removed[i];
+    if (removed.size() > kNamed) text += " and " + std::to_string(removed.size() - kNamed) + " more";
+    display.notice(text);
+  } catch (const std::exception& e) {
+    prompter.warning(std::string(e.what()) + "; pages this run no longer makes stay in Output until the next run.");
+  }
+}
+
+}  // namespace
+
 RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, Prompter& prompter,
                          const std::function<void(const std::string& folder)>& openFolder) {
   const fs::path output = fs::path(context.projectFolder + "Output");
@@ -166,6 +194,7 @@ RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, 
     return RunOutcome::Failed;
   }
   if (run.cancelFlag()) return RunOutcome::Cancelled;
+  removeStalePages(context.projectFolder, run.writtenPages(), display, prompter);
   if (openFolder) openFolder(context.projectFolder + "Output");
   return RunOutcome::Succeeded;
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -71,6 +72,8 @@ class GenerationRun {
 
   // After a failed printoutFile(): the plain sentence that explains it.
   const std::string& explanation() const { return explanation_; }
+  // After a completed run: the files the run wrote into Output (relative).
+  const std::set<std::string>& writtenPages() const { return writtenPages_; }
 
   bool cancelFlag() const { return display_.cancelFlag(); }
 
@@ -85,14 +88,16 @@ class GenerationRun {
   DomNodeRef messageNode_;  // frmStatus / Message
   RunPlace place_;          // where the run is, for the explanation of a failure
   std::string explanation_;
+  std::set<std::string> writtenPages_;
 };
 
 enum class RunOutcome { Succeeded, Failed, Cancelled };
 
 // Frames a run: creates the Output folder when missing, shows the status
 // captions, runs, reports a failure (a plain explanation, then the
-// ErrOccured heading and the result), and on success (not cancelled) hands
-// the output folder to openFolder.
+// ErrOccured heading and the result), and on success (not cancelled) removes
+// the pages that the last successful run made and this one did not
+// (generated_pages.h) and hands the output folder to openFolder.
 RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, Prompter& prompter,
                          const std::function<void(const std::string& folder)>& openFolder);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "generator/run/generated_pages.h"
 
 #include "test_project.h"
 
@@ -140,3 +141,43 @@ TEST_F(RunTest, CancelStopsBeforeTheNextEntry) {
   EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
 }
 
+// The pages a successful run wrote are listed beside Output; the next
+// successful run removes those it did not write again. A failed run removes
+// nothing and leaves the list; files no run wrote are never touched.
+TEST_F(RunTest, PagesTheLastSuccessfulRunMadeAndThisOneDidNotAreRemoved) {
+  TestProject p;
+  fs::create_directories(p.folder() / "Output");
+  TestProject::writeBytes(p.folder() / "Output" / "hand.htm", "made by hand");
+  p.writeProject({{"True", "pages.lua", "Pages"}});
+  p.writeWorkbook({{"A1", "G"}});
+  const auto runWith = [&](const std::string& body) {
+    p.writeScript("pages.lua", "function OutputFile(f)\n local o = f .. 'Output/'\n" + body + "\nend\n");
+    display = RecordingDisplay();
+    loadCaptionDocument(context, p.appFolder());
+    loadProject(context, p.projectFile());
+    return runGeneration(context, display, prompter, nullptr);
+  };
+
+  // Written with "w", through io.output, by renaming; appending to a file
+  // that exists and writing outside Output make no pages.
+  ASSERT_EQ(runWith("io.open(o .. 'a.htm', 'w'):close()\n"
+                    "io.output(o .. 'b.htm'); io.write('b'); io.close()\n"
+                    "io.open(o .. 'c.tmp', 'wb'):close(); assert(os.rename(o .. 'c.tmp', o .. 'c.htm'))\n"
+                    "io.open(o .. 'hand.htm', 'a'):close()\n"
+                    "io.open(f .. 'notes.txt', 'w'):close()"),
+            RunOutcome::Succeeded);
+  EXPECT_EQ(readGeneratedPages(p.folderText()), (std::set<std::string>{"a.htm", "b.htm", "c.htm"}));
+
+  ASSERT_EQ(runWith("io.open(o .. 'a.htm', 'w'):close() ErrMsg = 'stopped'"), RunOutcome::Failed);
+  EXPECT_TRUE(fs::exists(p.folder() / "Output" / "b.htm"));
+  EXPECT_EQ(readGeneratedPages(p.folderText()).size(), 3u);
+
+  ASSERT_EQ(runWith("io.open(o .. 'a.htm', 'w'):close()"), RunOutcome::Succeeded);
+  EXPECT_EQ(display.notices,
+            std::vector<std::string>{"Removed 2 pages from Output that this run no longer makes: b.htm, c.htm"});
+  EXPECT_TRUE(fs::exists(p.folder() / "Output" / "a.htm"));
+  EXPECT_FALSE(fs::exists(p.folder() / "Output" / "b.htm"));
+  EXPECT_FALSE(fs::exists(p.folder() / "Output" / "c.htm"));
+  EXPECT_EQ(readFile(p.folder() / "Output" / "hand.htm"), "made by hand");
+  EXPECT_EQ(readGeneratedPages(p.folderText()), std::set<std::string>{"a.htm"});
+}
