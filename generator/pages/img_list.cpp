@@ -2,6 +2,7 @@
 // makers and, per maker, its items. The makers of every group are read
 // first; the template (Html/ItemList.htm) is loaded once and written for
 // each group, its MakerItems block opening the items of one maker at a time.
+#include "common/ascii.h"
 #include "generator/pages/page_generators.h"
 #include "generator/pages/page_text.h"
 
@@ -26,8 +27,12 @@ void clsImgList::loadMakers() {
   groups_.clear();
   for (Group& group : catalogue().groups()) {
     GroupMakers entry{std::move(group), {}};
-    for (Recordset makers = catalogue().makersOf(entry.group.name); !makers.eof(); makers.moveNext())
-      entry.makers.emplace_back(makers.text(0));
+    for (Recordset makers = catalogue().makersOf(entry.group.name); !makers.eof(); makers.moveNext()) {
+      // An empty cell (NULL) and an empty text sort first: one empty maker.
+      const std::string_view maker = makers.text(0);
+      if (maker.empty() && !entry.makers.empty() && entry.makers.back().empty()) continue;
+      entry.makers.emplace_back(maker);
+    }
     groups_.push_back(std::move(entry));
   }
 }
@@ -36,6 +41,7 @@ void clsImgList::makeGroupPage(const GroupMakers& entry) {
   const std::string& group = entry.group.name;
   checkPageName("group", group, false);
   const std::string fileName = groupPageName(group);
+  checkNoOtherPage(group, fileName);
   current_ = &entry;
   setVar(*root_, "GroupName", group);
   setVar(*root_, "GroupNum", std::to_string(entry.group.number));
@@ -45,6 +51,24 @@ void clsImgList::makeGroupPage(const GroupMakers& entry) {
   writePart(*root_);
   items_.close();
   savePage(fileName);
+}
+
+// A group's page must not replace another page of the run. File names are
+// compared without regard to case, as the desktops and web servers that
+// keep the site do.
+void clsImgList::checkNoOtherPage(const std::string& group, const std::string& fileName) {
+  std::string other;
+  if (equalsIgnoringAsciiCase(fileName, "Subject.htm")) {
+    other = "the category page Subject.htm";
+  } else if (equalsIgnoringAsciiCase(fileName, "Index.htm")) {
+    other = "the code index page Index.htm";
+  } else if (equalsIgnoringAsciiCase(fileName.substr(0, 7), "Detail_")) {
+    if (const auto code = catalogue().codeWithDetailPage(fileName))
+      other = "the page " + detailPageName(*code) + " of the item \"" + *code + "\"";
+  }
+  if (!other.empty())
+    throw PageError("The group \"" + group + "\" cannot have a page of its own: " + fileName + " would replace " +
+                    other);
 }
 
 void clsImgList::writeContainer(MarlPart& child) {

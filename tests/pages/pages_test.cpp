@@ -171,16 +171,19 @@ const std::string kItemList =
 
 TEST_F(PagesTest, ItemListsPerGroupWithApostropheFlagsAndEmptyMaker) {
   makeDb({item("2", "Chef's", "Zed", "SALE"), item("1", "Chef's", "Zed", "0"), item("3", "Chef's", nullptr),
-          item("4", "Chef's", "O'Neil", nullptr), item("5", "Tools", "Ace", "1")});
+          item("4", "Chef's", "O'Neil", nullptr), item("6", "Chef's", ""), item("5", "Tools", "Ace", "1"),
+          item("0", "Chef's", nullptr)});
   writeFile("Html/ItemList.htm", kItemList);
   writeFile("HtmlTemplate/ItemList.htm", "wrong folder");
   auto g = run<clsImgList>();
   EXPECT_EQ(g->errMsg(), "");
   EXPECT_EQ(g->debugMsg(), "");
-  // Items of a maker keep their stored order; the empty maker is listed but has no items.
+  // Items of a maker keep their stored order; items without a maker (an
+  // empty cell or an empty text) are listed under one empty maker.
   EXPECT_EQ(read("Output/Chef's.htm"),
             "Chef's#1@Chef%27s.htm|[:maker1][O'Neil:maker2][Zed:maker3]"
-            "\n:\nO'Neil: 4/name 4@Detail_4.htm\nZed: 2/name 2@Detail_2.htm!SALE 1/name 1@Detail_1.htm");
+            "\n: 3/name 3@Detail_3.htm 6/name 6@Detail_6.htm 0/name 0@Detail_0.htm"
+            "\nO'Neil: 4/name 4@Detail_4.htm\nZed: 2/name 2@Detail_2.htm!SALE 1/name 1@Detail_1.htm");
   EXPECT_EQ(read("Output/Tools.htm"), "Tools#2@Tools.htm|[Ace:maker1]\nAce: 5/name 5@Detail_5.htm!1");
 }
 
@@ -193,6 +196,50 @@ TEST_F(PagesTest, ItemListBadGroupNameFailsOnlyThatPage) {
   EXPECT_TRUE(exists("Output/Good.htm"));
   EXPECT_EQ(outputCount(), 1u);
   EXPECT_FALSE(exists("evil.htm"));
+}
+
+// A group page that would replace the subject page, the code index or an
+// item's page (in any letter case) fails; the other pages are made.
+TEST_F(PagesTest, AGroupPageNeverReplacesAnotherPageOfTheRun) {
+  makeDb({item("x", "Detail_X"), item("1", "index"), item("2", "SUBJECT"), item("3", "Detail_none"),
+          item("4", "Good")});
+  writeFile("Html/ItemList.htm", "{GroupName}");
+  writeFile("Output/Index.htm", "the code index");
+  auto g = run<clsImgList>();
+  EXPECT_EQ(g->errMsg(), "The group \"index\" cannot have a page of its own: index.htm would replace the code "
+                         "index page Index.htm");
+  EXPECT_EQ(read("Output/Index.htm"), "the code index");
+  EXPECT_EQ(read("Output/Detail_none.htm"), "Detail_none");
+  EXPECT_TRUE(exists("Output/Good.htm"));
+  EXPECT_EQ(outputCount(), 3u);
+
+  fs::remove(base_ / "Data.mdb");
+  makeDb({item("x", "Detail_X"), item("2", "SUBJECT")});
+  EXPECT_EQ(run<clsImgList>()->errMsg(), "The group \"SUBJECT\" cannot have a page of its own: SUBJECT.htm would "
+                                         "replace the category page Subject.htm");
+}
+
+// A first worksheet without the columns the pages need is said plainly.
+TEST_F(PagesTest, MissingColumnsOfTheFirstWorksheetAreNamed) {
+  struct Case {
+    const char* table;
+    const char* errMsg;
+  } cases[] = {
+      {"CREATE TABLE SHEET1(COL1 TEXT)", "The first worksheet has no columns. The pages need the item code in column "
+                                         "A, the group in column B and the maker in column D of the first worksheet, "
+                                         "below a row of titles (no such column: COL2)."},
+      {"CREATE TABLE SHEET1(COL1 TEXT, COL2 TEXT, COL3 TEXT); INSERT INTO SHEET1 VALUES('a', 'G', 'n')",
+       "The first worksheet has no column D. The pages need"},
+  };
+  writeFile("Html/ItemList.htm", "{GroupName}");
+  for (const Case& c : cases) {
+    fs::remove(base_ / "Data.mdb");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((base_ / "Data.mdb").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, c.table, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_THAT(run<clsImgList>()->errMsg(), StartsWith(c.errMsg));
+  }
 }
 
 TEST_F(PagesTest, ItemListBlankGroupHasNoPageAndIsNoError) {
