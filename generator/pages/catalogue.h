@@ -23,11 +23,11 @@
 
 namespace quill::pages {
 
-// The columns that the generators read from query results, by meaning.
-// Templates see them under these names too (a maker is offered as COL4, a
-// flag block is keyed COL6). The group, COL2, is read by the queries only.
+// The columns that the generators read, by meaning. Templates see them under
+// these names too (a maker is offered as COL4, a flag block is keyed COL6).
 namespace column {
 inline constexpr std::string_view kCode = "COL1";
+inline constexpr std::string_view kGroup = "COL2";
 inline constexpr std::string_view kMaker = "COL4";
 inline constexpr std::string_view kFlag = "COL6";
 }  // namespace column

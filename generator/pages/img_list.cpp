@@ -43,7 +43,7 @@ void clsImgList::makeGroupPage(const GroupMakers& entry) {
   const std::string fileName = groupPageName(group);
   checkNoOtherPage(group, fileName);
   current_ = &entry;
-  setVar(*root_, "GroupName", group);
+  setValue(*root_, "GroupName", column::kGroup, group);
   setVar(*root_, "GroupNum", std::to_string(entry.group.number));
   setVar(*root_, "GroupFile", urlEncode(fileName));
   items_.close();
@@ -80,7 +80,7 @@ void clsImgList::writeContainer(MarlPart& child) {
     for (const std::string& maker : current_->makers) {
       currentMaker_ = maker;
       child.vars().reset();
-      setVar(child, column::kMaker, currentMaker_);
+      setValue(child, column::kMaker, column::kMaker, currentMaker_);
       setVar(child, "MakerId", "maker" + std::to_string(++n));
       if (items) {
         items_.close();  // its statement serves the next maker
@@ -102,7 +102,7 @@ void clsImgList::writeContainer(MarlPart& child) {
     if (items_.eof()) return;
     const int i = items_.fieldIndex(column::kFlag);
     if (i < 0 || items_.isNull(i) || items_.text(i) == "0") return;
-    setVar(child, column::kFlag, items_.text(i));
+    setValue(child, column::kFlag, column::kFlag, items_.text(i));
     writePart(child);
   } else {
     writePart(child);
@@ -116,7 +116,7 @@ void clsImgList::writeItem(MarlPart& child) {
   const int fields = items_.fieldCount();
   while (!items_.eof()) {
     child.vars().reset();
-    for (int i = 0; i < fields; ++i) setVar(child, items_.fieldName(i), items_.text(i));
+    for (int i = 0; i < fields; ++i) setValue(child, items_.fieldName(i), items_.fieldName(i), items_.text(i));
     if (code >= 0) setVar(child, "CodeFile", urlEncode(detailPageName(items_.text(code))));
     writePart(child);
     items_.moveNext();

@@ -21,6 +21,7 @@ PageGenerator::~PageGenerator() = default;
 
 void PageGenerator::outputFile(std::string_view folder) {
   path_.assign(folder);
+  escaping_ = ValueEscaping::forProject(path_);
   try {
     generate();
   } catch (const std::exception& e) {

@@ -15,6 +15,7 @@
 #include "common/dispatch.h"
 #include "engine/marl_part.h"
 #include "generator/pages/catalogue.h"
+#include "generator/pages/value_escaping.h"
 
 namespace quill::pages {
 
@@ -76,6 +77,11 @@ class PageGenerator : public Dispatch {
   static void setVar(MarlPart& part, std::string_view name, std::string_view value) {
     if (MarlVar* v = part.vars().find(name)) v->replace(value);
   }
+  // Sets a variable to a catalogue value taken from column (or derived from
+  // it), escaped as the project asks (value_escaping.h).
+  void setValue(MarlPart& part, std::string_view name, std::string_view column, std::string_view value) {
+    if (MarlVar* v = part.vars().find(name)) v->replace(escaping_.apply(column, value, scratch_));
+  }
 
   // Set by writeContainer to end the writing of the container being written
   // (its remaining children are left out; the caller's container goes on).
@@ -87,6 +93,8 @@ class PageGenerator : public Dispatch {
   std::string path_;
   std::unique_ptr<Catalogue> catalogue_;
   std::string page_;
+  ValueEscaping escaping_;
+  std::string scratch_;  // an escaped value
 };
 
 // Registers "Quillant.clsSubject", "Quillant.clsCodeIndex",

@@ -314,6 +314,31 @@ TEST_F(PagesTest, FailuresBeforeAnyPage) {
   EXPECT_EQ(read("Data.mdb"), catalogue);
 }
 
+// With EscapeValues="1" catalogue values are HTML-escaped and their line
+// breaks become <br>, except in the raw columns; links stay URL-encoded.
+TEST_F(PagesTest, EscapedValuesUnlessTheirColumnIsRaw) {
+  std::string definition = "\xFF\xFE";
+  for (const char c : std::string("<P><Scripts/><Setup EscapeValues=\"1\" RawColumns=\"col7, COL9\"/></P>"))
+    definition += std::string{c, '\0'};
+  writeFile("ProjectDef.prj", definition);
+  makeDb({{"<b>1", "A&B", "Smith <Bros>", "O\"Neil's", "9", "<new>", "<p>raw</p>\r\nline"},
+          {"c2", "A&B", "two\r\nlines\rand\nmore", "O\"Neil's", "9", "0", "x"}});
+  writeFile("HtmlTemplate/Subject.htm", kSubject);
+  writeFile("HtmlTemplate/Index.htm", block("IndexLink", "{Letter1}{Letter2}:{Code}@{CodeFile};"));
+  writeFile("Html/ItemList.htm", kItemList);
+  writeFile("HtmlTemplate/Detail.htm", block("Detail", "{GroupName}|{Code}|{COL3}|{COL7}") +
+                                           block("NextItemLink", "|{Code}@{CodeFile}"));
+  for (auto errMsg : {run<clsSubject>()->errMsg(), run<clsCodeIndex>()->errMsg(), run<clsImgList>()->errMsg(),
+                      run<clsDetail>()->errMsg()})
+    EXPECT_EQ(errMsg, "");
+  EXPECT_EQ(read("Output/Subject.htm"), "[<A|L41>]\nA:#L41(A&amp;B=1@A%26B.htm;)");
+  EXPECT_EQ(read("Output/Index.htm"), "&lt;B:&lt;b&gt;1@Detail_%3Cb%3E1.htm;");
+  EXPECT_EQ(read("Output/A&B.htm"), "A&amp;B#1@A%26B.htm|[O&quot;Neil&#39;s:maker1]\nO&quot;Neil&#39;s:"
+                                    " &lt;b&gt;1/Smith &lt;Bros&gt;@Detail_%3Cb%3E1.htm!&lt;new&gt;"
+                                    " c2/two<br>lines<br>and<br>more@Detail_c2.htm");
+  EXPECT_EQ(read("Output/Detail_<b>1.htm"), "A&amp;B|&lt;b&gt;1|Smith &lt;Bros&gt;|<p>raw</p>\r\nline|c2@Detail_c2.htm");
+}
+
 TEST_F(PagesTest, LateBoundThroughTheFactory) {
   makeDb({item("a", "G")});
   writeFile("HtmlTemplate/Index.htm", block("IndexLink", "{Code}"));
