@@ -24,6 +24,36 @@ struct ScriptEntry {
   std::string name;
 };
 
+inline void writeBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A workbook whose first worksheet holds a title row and then rows (text
+// cells; "" leaves a cell empty, "\\n" in a value is a line break), written
+// with xlwt; no rows at all make an empty worksheet. scratch holds the
+// helper files.
+inline void writeTestWorkbook(const fs::path& workbook, const std::vector<std::vector<std::string>>& rows,
+                              const fs::path& scratch) {
+  std::string table;  // one row per line, cells separated by tabs
+  if (!rows.empty()) table += "Code\tGroup\tName\tMaker\tPrice\tFlag\tDescription\n";
+  for (const auto& row : rows) {
+    for (size_t i = 0; i < row.size(); ++i) table += (i ? "\t" : "") + row[i];
+    table += '\n';
+  }
+  writeBytes(scratch / "rows.txt", table);
+  writeBytes(scratch / "workbook.py",
+             "import sys, xlwt\n"
+             "wb = xlwt.Workbook(encoding='utf-8')\n"
+             "s = wb.add_sheet('Items')\n"
+             "for r, line in enumerate(open(sys.argv[1], encoding='utf-8').read().splitlines()):\n"
+             "    for c, v in enumerate(line.split('\\t')):\n"
+             "        if v: s.write(r, c, v.replace('\\\\n', '\\n'))\n"
+             "wb.save(sys.argv[2])\n");
+  const std::string command = "/usr/bin/python3 '" + (scratch / "workbook.py").string() + "' '" +
+                              (scratch / "rows.txt").string() + "' '" + workbook.string() + "'";
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("cannot write the test workbook");
+}
+
 class TestProject {
  public:
   explicit TestProject(const std::string& folderName = "project") {
@@ -67,32 +97,12 @@ class TestProject {
   void writeScript(const std::string& name, const std::string& luaText) const {
     writeBytes(folder_ / "Script" / fs::path(name), stringToUtf16le(utf8ToUtf16(luaText)));
   }
-  // Data.xls whose first worksheet holds a title row and then rows (text
-  // cells, "" left empty), written with xlwt. No rows at all: an empty sheet.
-  void writeWorkbook(const std::vector<std::vector<std::string>>& rows, bool titles = true) const {
-    std::string table;  // one row per line, cells separated by tabs
-    if (titles && !rows.empty()) table += "Code\tGroup\tName\tMaker\tPrice\tFlag\tDescription\n";
-    for (const auto& row : rows) {
-      for (size_t i = 0; i < row.size(); ++i) table += (i ? "\t" : "") + row[i];
-      table += '\n';
-    }
-    writeBytes(base_ / "rows.txt", table);
-    writeBytes(base_ / "workbook.py",
-               "import sys, xlwt\n"
-               "wb = xlwt.Workbook(encoding='utf-8')\n"
-               "s = wb.add_sheet('Items')\n"
-               "for r, line in enumerate(open(sys.argv[1], encoding='utf-8').read().splitlines()):\n"
-               "    for c, v in enumerate(line.split('\\t')):\n"
-               "        if v: s.write(r, c, v.replace('\\\\n', '\\n'))\n"
-               "wb.save(sys.argv[2])\n");
-    const std::string command = "/usr/bin/python3 '" + (base_ / "workbook.py").string() + "' '" +
-                                (base_ / "rows.txt").string() + "' '" + (folder_ / "Data.xls").string() + "'";
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("cannot write the test workbook");
+  // Data.xls of the project: see writeTestWorkbook.
+  void writeWorkbook(const std::vector<std::vector<std::string>>& rows) const {
+    writeTestWorkbook(folder_ / "Data.xls", rows, base_);
   }
 
-  static void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
+  static void writeBytes(const fs::path& path, const std::string& bytes) { test::writeBytes(path, bytes); }
 
  private:
   void writeCaptions() const {
