@@ -1,3 +1,8 @@
+// A CodeConverter wraps one iconv descriptor. Input is appended to pending_
+// and converted from its front; iconv stops at a character cut by the end of
+// a block (EINVAL), which then stays in pending_ for the next block. A byte
+// iconv refuses becomes '?' and conversion goes on after it. finish()
+// converts what is left and asks iconv for the closing shift sequence (JIS).
 #include "ftpcontrol/code_converter.h"
 
 #include <cerrno>

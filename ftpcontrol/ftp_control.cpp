@@ -1,21 +1,126 @@
+// How the control works. Each operation is a row of kOperations: its state
+// name and the command lines it queues. The control connection is a small
+// state machine (ControlState): when an operation starts, the first queued
+// line goes out; every final positive reply (2xx, 3xx) sends the next one,
+// and when the queue is empty the operation ends with CommandDone; a failure
+// reply (4xx, 5xx) ends it at once. Abort replaces the queue with the Telnet
+// interrupt and ABOR and waits for the server's two replies. Replies are read
+// from a buffer consumed by offset, one CR LF line at a time; a line whose
+// fourth character is '-' belongs to a multi-line reply and is skipped.
+//
+// A transfer (RETR, STOR, APPE, LIST, NLST) also has a data connection with
+// states of its own (DataPhase): PASV, or the PORT marker, prepares it; the
+// transfer command moves it to CommandSent; the connection moves it to Open.
+// The operation ends only once both the final reply and the close of the data
+// connection are in, so CommandDone always follows the close event (GetClose,
+// PutClose, DirClose). An upload starts when both its 1xx reply and its data
+// connection are there, and pulls blocks from the caller's source, gathered
+// into socket writes of up to kSendChunk bytes.
+//
+// Everything about one transfer lives in transfer_ and is reset in one place
+// (resetTransfer). Every state change goes through setControlState or
+// setDataPhase, which log it under the category "quill.ftpcontrol.state"
+// (QT_LOGGING_RULES="quill.ftpcontrol.state.debug=true"). Handlers of the
+// signals may run nested event loops, end the connection, abort, or (from
+// CommandDone) start the next operation; so after every emit the code reads
+// the state again instead of trusting what it held before.
 #include "ftpcontrol/ftp_control.h"
 
+#include <QLoggingCategory>
 #include <QTcpSocket>
-#include <QtGlobal>
+#include <iterator>
+#include <stdexcept>
+#include <utility>
 
 #include "common/automation_error.h"
 #include "ftpcontrol/tcp_socket.h"
 
 namespace quill {
 
+Q_LOGGING_CATEGORY(lcFtpState, "quill.ftpcontrol.state", QtWarningMsg)
+
+// In the order of kOperations.
+enum class FtpControl::Operation : uint8_t {
+  Connect, Login, DisConnect, Cd, Cwd, Pwd, Size, Dir, Ls, GetFile, PutFile, AppendFile,
+  Noop, Delete, MkDir, RmDir, Rename, Site, Quote,
+};
+
 namespace {
 
+// Lines an operation queues around its commands, in this order: TYPE, REST,
+// the data connection, the commands, PWD.
+enum Extra : unsigned {
+  kTypeFromFiletype = 1u << 0,     // "TYPE " + Filetype, unless Filetype is empty
+  kTypeAscii = 1u << 1,            // "TYPE A"
+  kRestart = 1u << 2,              // "REST " + Rest, when Rest is 0 or more
+  kDataConnection = 1u << 3,       // "PASV", or the PORT marker
+  kPwdAfter = 1u << 4,             // "PWD", unless NoPwdAfterCd
+  kBareWithoutArgument = 1u << 5,  // an empty argument sends the verb alone ("LIST")
+};
+
+// A command line: fixed text followed by argument `arg` (1 or 2; 0 for none).
+struct CommandTemplate {
+  const char* text = nullptr;
+  int arg = 0;
+};
+
+struct OperationRecipe {
+  const char* name;  // State while it runs, and the source of its errors
+  unsigned extras;
+  CommandTemplate commands[2];
+};
+
+constexpr OperationRecipe kOperations[] = {
+    {"Connect", 0, {}},  // Connect() queues its own lines
+    {"User", 0, {{"USER ", 1}}},
+    {"DisConnect", 0, {{"QUIT"}}},
+    {"Cd", kPwdAfter, {{"CWD ", 1}}},
+    {"Cwd", 0, {{"CWD ", 1}}},
+    {"Pwd", 0, {{"PWD"}}},
+    {"Size", kTypeFromFiletype, {{"SIZE ", 1}}},
+    {"Dir", kTypeAscii | kDataConnection | kBareWithoutArgument, {{"LIST ", 1}}},
+    {"Ls", kTypeAscii | kDataConnection | kBareWithoutArgument, {{"NLST ", 1}}},
+    {"GetFile", kTypeFromFiletype | kRestart | kDataConnection, {{"RETR ", 1}}},
+    {"PutFile", kTypeFromFiletype | kDataConnection, {{"STOR ", 1}}},
+    {"AppendFile", kTypeFromFiletype | kDataConnection, {{"APPE ", 1}}},
+    {"Noop", 0, {{"NOOP"}}},
+    {"Delete", 0, {{"DELE ", 1}}},
+    {"MkDir", 0, {{"MKD ", 1}}},
+    {"RmDir", 0, {{"RMD ", 1}}},
+    {"Rename", 0, {{"RNFR ", 1}, {"RNTO ", 2}}},
+    {"Site", 0, {{"SITE ", 1}}},
+    {"Quote", 0, {{"", 1}}},
+};
+
+const OperationRecipe& recipe(size_t index) { return kOperations[index]; }
+
 const QString kDone = QStringLiteral("DONE");
-constexpr int kSendBurst = 8;
+
+// Replies that make the control send a line of its own.
+constexpr int kReplyNeedPassword = 331;
+constexpr int kReplyNeedAccount = 332;
+
+// Telnet bytes of an abort: interrupt process (IAC IP IAC, sent urgent), then
+// the data mark before ABOR.
+const QByteArray kTelnetInterrupt("\xff\xf4\xff", 3);
+const QByteArray kAbortLine("\xf2" "ABOR\r\n");
+
+// Uploads: blocks are gathered into socket writes of up to kSendChunk bytes
+// (the receiver then wakes once per large segment, not per block); at most
+// kSendBurst writes the system takes at once follow each other before the
+// event loop gets its turn again.
 constexpr qsizetype kSendChunk = 64 * 1024;
+constexpr int kSendBurst = 8;
+
+const char* const kLineBreakInArgument = "Invalid character (CR or LF) in argument";
 
 bool hasLineBreak(const QString& s) {
   return s.contains(QLatin1Char('\r')) || s.contains(QLatin1Char('\n'));
+}
+
+void requireSingleLines(const char* source, const QStringList& args) {
+  for (const QString& a : args)
+    if (hasLineBreak(a)) throw AutomationError(kFtpInvalidSetting, source, kLineBreakInArgument);
 }
 
 // Trims blanks only (tabs, CR and LF are kept, as the split needs them).
@@ -26,49 +131,54 @@ QString trimBlanks(const QString& s) {
   return s.mid(a, b - a);
 }
 
-bool isTransferVerb(const QString& v) {
-  return v == QLatin1String("RETR") || v == QLatin1String("STOR") || v == QLatin1String("APPE") ||
-         v == QLatin1String("LIST") || v == QLatin1String("NLST");
+// Text not yet split into lines is too long once it holds more than a line
+// of the longest length plus the CR of its CR LF.
+bool unfinishedLineTooLong(const QByteArray& buffer, qsizetype start) {
+  const qsizetype n = buffer.size() - start;
+  return n > kMaxReplyLine && !(n == kMaxReplyLine + 1 && buffer.endsWith('\r'));
 }
 
-bool isUploadVerb(const QString& v) {
-  return v == QLatin1String("STOR") || v == QLatin1String("APPE");
+QChar firstUpper(const QString& v) { return v.isEmpty() ? QChar() : v[0].toUpper(); }
+
+QString filetypeFrom(const QString& v) {
+  if (v.isEmpty()) return {};
+  const QChar c = firstUpper(v);
+  if (c == QLatin1Char('A')) return QStringLiteral("A");
+  if (c == QLatin1Char('B') || c == QLatin1Char('I')) return QStringLiteral("I");
+  throw AutomationError(kFtpInvalidSetting, "FileType", "Invalid File Type");
 }
 
-bool isListVerb(const QString& v) {
-  return v == QLatin1String("LIST") || v == QLatin1String("NLST");
+QString fileCodeFrom(const QString& v) {
+  const QChar c = firstUpper(v);
+  if (c == QLatin1Char('B') || c == QLatin1Char('N') || c == QLatin1Char('I')) return QStringLiteral("BIN");
+  if (c == QLatin1Char('J')) return QStringLiteral("JIS");
+  if (c == QLatin1Char('S') || c == QLatin1Char('A')) return QStringLiteral("SJIS");
+  if (c == QLatin1Char('E')) return QStringLiteral("EUC");
+  throw AutomationError(kFtpInvalidSetting, "FileCode", "Invalid File Kanji Code");
+}
+
+QString sysCodeFrom(const QString& v) {
+  const QChar c = firstUpper(v);
+  if (c == QLatin1Char('S')) return QStringLiteral("SJIS");
+  if (c == QLatin1Char('E')) return QStringLiteral("EUC");
+  throw AutomationError(kFtpInvalidSetting, "SysCode", "Invalid System Kanji Code");
+}
+
+QString accountFrom(const QString& v) {
+  requireSingleLines("Account", {v});
+  return v;
 }
 
 }  // namespace
 
-bool FtpControl::parsePasvReply(const QString& line, QString& host, QString& port) {
-  const qsizetype open = line.indexOf(QLatin1Char('('));
-  if (open < 0) return false;
-  const qsizetype close = line.indexOf(QLatin1Char(')'), open + 1);
-  if (close < 0) return false;
-  const QString s = line.mid(open + 1, close - open - 1) + QLatin1Char(',');
-  QStringList f;
-  qsizetype pos = 0;
-  for (int i = 0; i < 6; ++i) {
-    const qsizetype comma = s.indexOf(QLatin1Char(','), pos);
-    if (comma < 0) return false;
-    f << s.mid(pos, comma - pos);
-    pos = comma + 1;
-  }
-  bool ok1 = false, ok2 = false;
-  const int p1 = f[4].trimmed().toInt(&ok1);
-  const int p2 = f[5].trimmed().toInt(&ok2);
-  if (!ok1 || !ok2) return false;
-  host = f[0] + QLatin1Char('.') + f[1] + QLatin1Char('.') + f[2] + QLatin1Char('.') + f[3];
-  port = QString::number(p1 * 256 + p2);
-  return true;
-}
+// ---------------------------------------------------------------- basics
 
 FtpControl::FtpControl(QObject* parent)
     : QObject(parent),
       tcp1_(new TcpSocket(this)),
       tcp2_(new TcpSocket(this)),
       tcp3_(new TcpSocket(this)) {
+  static_assert(std::size(kOperations) == static_cast<size_t>(Operation::Quote) + 1);
   connect(tcp1_, &TcpSocket::connected, this, &FtpControl::onControlConnected);
   connect(tcp1_, &TcpSocket::received, this, &FtpControl::onControlReceived);
   connect(tcp1_, &TcpSocket::sent, this, &FtpControl::onControlSent);
@@ -80,7 +190,9 @@ FtpControl::FtpControl(QObject* parent)
 
   connect(tcp3_, &TcpSocket::connected, this, &FtpControl::onDataConnected);
   connect(tcp3_, &TcpSocket::received, this, &FtpControl::onDataReceived);
-  connect(tcp3_, &TcpSocket::sent, this, &FtpControl::onDataSent);
+  connect(tcp3_, &TcpSocket::sent, this, [this] {
+    if (transfer_.upload != Upload::Off) pumpUpload();
+  });
   connect(tcp3_, &TcpSocket::closed, this, &FtpControl::onDataClosed);
   connect(tcp3_, &TcpSocket::error, this, &FtpControl::onDataError);
   connect(tcp3_, &TcpSocket::trace, this,
@@ -94,55 +206,42 @@ FtpControl::~FtpControl() {
   tcp3_->disconnect(this);
 }
 
+QString FtpControl::state() const {
+  switch (control_) {
+    case ControlState::Closed: return {};
+    case ControlState::Idle: return kDone;
+    default: return QString::fromLatin1(recipe(static_cast<size_t>(operation_)).name);
+  }
+}
+
+FtpControl::Verb FtpControl::verbOf(const QString& line) {
+  static const std::pair<QLatin1String, Verb> kVerbs[] = {
+      {QLatin1String("PASS"), Verb::Pass}, {QLatin1String("PASV"), Verb::Pasv},
+      {QLatin1String("PORT"), Verb::Port}, {QLatin1String("RETR"), Verb::Retr},
+      {QLatin1String("STOR"), Verb::Stor}, {QLatin1String("APPE"), Verb::Appe},
+      {QLatin1String("LIST"), Verb::List}, {QLatin1String("NLST"), Verb::Nlst},
+  };
+  const QString word = line.left(4).trimmed().toUpper();
+  for (const auto& [text, verb] : kVerbs)
+    if (word == text) return verb;
+  return Verb::Other;
+}
+
+bool FtpControl::isUpload(Verb v) { return v == Verb::Stor || v == Verb::Appe; }
+bool FtpControl::isListing(Verb v) { return v == Verb::List || v == Verb::Nlst; }
+bool FtpControl::isTransfer(Verb v) { return v == Verb::Retr || isUpload(v) || isListing(v); }
+
 // ---------------------------------------------------------------- properties
 
-void FtpControl::setAccount(const QString& v) {
-  if (hasLineBreak(v))
-    throw AutomationError(kFtpInvalidSetting, "Account", "Invalid character (CR or LF) in argument");
-  account_ = v;
-}
-
-void FtpControl::setFiletype(const QString& v) {
-  if (v.isEmpty()) {
-    filetype_.clear();
-    return;
-  }
-  const QChar c = v[0].toUpper();
-  if (c == QLatin1Char('A'))
-    filetype_ = QStringLiteral("A");
-  else if (c == QLatin1Char('B') || c == QLatin1Char('I'))
-    filetype_ = QStringLiteral("I");
-  else
-    throw AutomationError(kFtpInvalidSetting, "FileType", "Invalid File Type");
-}
-
-void FtpControl::setFileCode(const QString& v) {
-  const QChar c = v.isEmpty() ? QChar() : v[0].toUpper();
-  if (c == QLatin1Char('B') || c == QLatin1Char('N') || c == QLatin1Char('I'))
-    fileCode_ = QStringLiteral("BIN");
-  else if (c == QLatin1Char('J'))
-    fileCode_ = QStringLiteral("JIS");
-  else if (c == QLatin1Char('S') || c == QLatin1Char('A'))
-    fileCode_ = QStringLiteral("SJIS");
-  else if (c == QLatin1Char('E'))
-    fileCode_ = QStringLiteral("EUC");
-  else
-    throw AutomationError(kFtpInvalidSetting, "FileCode", "Invalid File Kanji Code");
-}
+void FtpControl::setAccount(const QString& v) { account_ = accountFrom(v); }
+void FtpControl::setFiletype(const QString& v) { filetype_ = filetypeFrom(v); }
+void FtpControl::setFileCode(const QString& v) { fileCode_ = fileCodeFrom(v); }
 
 void FtpControl::setSysCode(const QString& v) {
-  const QChar c = v.isEmpty() ? QChar() : v[0].toUpper();
-  QString code;
-  if (c == QLatin1Char('S'))
-    code = QStringLiteral("SJIS");
-  else if (c == QLatin1Char('E'))
-    code = QStringLiteral("EUC");
-  else
-    throw AutomationError(kFtpInvalidSetting, "SysCode", "Invalid System Kanji Code");
-  if (code != sysCode_) {
-    sysCode_ = code;
-    replyDecoder_ = CodeConverter("UTF-8", iconvCodeName(sysCode_));
-  }
+  const QString code = sysCodeFrom(v);
+  if (code == sysCode_) return;
+  sysCode_ = code;
+  replyDecoder_ = CodeConverter("UTF-8", iconvCodeName(sysCode_));
 }
 
 void FtpControl::writeProperties(PropertyBag& bag) const {
@@ -158,301 +257,275 @@ void FtpControl::writeProperties(PropertyBag& bag) const {
 }
 
 void FtpControl::readProperties(const PropertyBag& bag) {
-  auto text = [&](const char* key, const char* def) {
+  // A conversion error names the key it came from.
+  auto read = [&bag](const char* key, auto convert, auto fallback) -> decltype(fallback) {
     const Variant* v = bag.find(key);
-    if (!v) return QString::fromUtf8(def);
+    if (!v) return fallback;
     try {
-      return QString::fromStdString(v->toText());
-    } catch (const AutomationError&) {
-      return QString::fromUtf8(def);
+      return convert(*v);
+    } catch (const AutomationError& e) {
+      throw AutomationError(e.number(), key, e.description());
     }
   };
-  auto flag = [&](const char* key, bool def) {
-    const Variant* v = bag.find(key);
-    if (!v) return def;
-    try {
-      return v->toBool();
-    } catch (const AutomationError&) {
-      return def;
-    }
+  auto text = [&read](const char* key, const char* fallback) {
+    return read(key, [](const Variant& v) { return QString::fromStdString(v.toText()); },
+                QString::fromUtf8(fallback));
   };
-  noPwdAfterCd_ = flag("NoPwdAfterCd", false);
-  preCommand_ = text("PreCommand", "");
-  passive_ = flag("Passive", false);
-  try {
-    setFiletype(text("Type", "I"));
-  } catch (const AutomationError&) {
-    filetype_ = QStringLiteral("I");
-  }
-  try {
-    setSysCode(text("SysCode", "EUC"));
-  } catch (const AutomationError&) {
-    setSysCode(QStringLiteral("EUC"));
-  }
-  try {
-    setFileCode(text("FileCode", "BIN"));
-  } catch (const AutomationError&) {
-    fileCode_ = QStringLiteral("BIN");
-  }
-  try {
-    setAccount(text("Account", ""));
-  } catch (const AutomationError&) {
-    account_.clear();
-  }
-  port_ = text("Port", "21");
-  transErrorEvent_ = flag("TransErrorEvent", false);
+  auto flag = [&read](const char* key, bool fallback) {
+    return read(key, [](const Variant& v) { return v.toBool(); }, fallback);
+  };
+  // Everything is read and checked before anything changes.
+  const bool noPwdAfterCd = flag("NoPwdAfterCd", false);
+  const QString preCommand = text("PreCommand", "");
+  const bool passive = flag("Passive", false);
+  const QString filetype = filetypeFrom(text("Type", "I"));
+  const QString sysCode = sysCodeFrom(text("SysCode", "EUC"));
+  const QString fileCode = fileCodeFrom(text("FileCode", "BIN"));
+  const QString account = accountFrom(text("Account", ""));
+  const QString port = text("Port", "21");
+  const bool transErrorEvent = flag("TransErrorEvent", false);
+
+  noPwdAfterCd_ = noPwdAfterCd;
+  preCommand_ = preCommand;
+  passive_ = passive;
+  filetype_ = filetype;
+  setSysCode(sysCode);
+  fileCode_ = fileCode;
+  account_ = account;
+  port_ = port;
+  transErrorEvent_ = transErrorEvent;
 }
 
 // ---------------------------------------------------------------- operations
 
-void FtpControl::setState(const QString& s) {
-  state_ = s;
-  queue_.clear();
-  idle_ = false;
-}
-
-void FtpControl::finish(int code, const QString& msg) {
-  const QString name = state_;
-  state_ = kDone;
-  queue_.clear();
-  idle_ = true;
-  emit CommandDone(code, name, msg);
-}
-
-void FtpControl::begin(const QString& stateName, const QStringList& args) {
-  if (!idle_) throw AutomationError(kFtpNotIdling, stateName.toStdString(), "Not Idling");
-  for (const QString& a : args)
-    if (hasLineBreak(a))
-      throw AutomationError(kFtpInvalidSetting, stateName.toStdString(),
-                            "Invalid character (CR or LF) in argument");
-  setState(stateName);
-}
-
-void FtpControl::enqueueTransferLine() {
-  queue_.push_back(passive_ ? QStringLiteral("PASV") : QStringLiteral("XPRT"));
-}
-
-void FtpControl::Connect(const QString& remoteHost, const QString& username,
-                         const QString& password) {
-  if (!state_.isEmpty()) throw AutomationError(kFtpAlreadyConnected, "Connect", "AlreadyConnected");
-  for (const QString& a : {username, password})
-    if (hasLineBreak(a))
-      throw AutomationError(kFtpInvalidSetting, "Connect", "Invalid character (CR or LF) in argument");
-  QStringList pre;
-  if (!preCommand_.isEmpty()) {
-    pre = trimBlanks(preCommand_).split(QStringLiteral("\r\n"));
-    if (!pre.isEmpty() && pre.last().isEmpty()) pre.removeLast();
-    for (const QString& p : pre)
-      if (hasLineBreak(p))
-        throw AutomationError(kFtpInvalidSetting, "Connect", "Invalid character (CR or LF) in argument");
+void FtpControl::begin(Operation op, const QStringList& args) {
+  const OperationRecipe& r = recipe(static_cast<size_t>(op));
+  if (control_ != ControlState::Idle) throw AutomationError(kFtpNotIdling, r.name, "Not Idling");
+  requireSingleLines(r.name, args);
+  startOperation(op);
+  if ((r.extras & kTypeFromFiletype) && !filetype_.isEmpty()) queueLine(QStringLiteral("TYPE ") + filetype_);
+  if (r.extras & kTypeAscii) queueLine(QStringLiteral("TYPE A"));
+  if ((r.extras & kRestart) && rest_ >= 0) queueLine(QStringLiteral("REST ") + QString::number(rest_));
+  if (r.extras & kDataConnection) {
+    if (passive_)
+      queueLine(QStringLiteral("PASV"));
+    else
+      queue_.push_back({QueuedCommand::Kind::ActivePort, {}});
   }
+  for (const CommandTemplate& c : r.commands) {
+    if (!c.text) continue;
+    QString line = QString::fromLatin1(c.text);
+    if (c.arg > 0) {
+      const QString& arg = args[c.arg - 1];
+      if (arg.isEmpty() && (r.extras & kBareWithoutArgument))
+        line = line.trimmed();
+      else
+        line += arg;
+    }
+    queueLine(line);
+  }
+  if ((r.extras & kPwdAfter) && !noPwdAfterCd_) queueLine(QStringLiteral("PWD"));
+}
 
-  disconnectCode_ = 0;
-  disconnectMessage_.clear();
-  abortPending_ = false;
-  firstAbortReply_.reset();
-  urgentSend_.clear();
-  abortLine_.clear();
-  pendingSend_.reset();
-  dataPhase_ = 0;
-  transferFlags_ = 0;
-  finalMessage_.reset();
-  uploading_ = false;
+void FtpControl::run(Operation op, const QStringList& args) {
+  begin(op, args);
+  sendNext();
+}
+
+void FtpControl::queueLine(const QString& line) { queue_.push_back({QueuedCommand::Kind::Line, line}); }
+
+// PreCommand trimmed of blanks and split at CR LF; an empty last piece is
+// dropped. A lone CR or LF left in a piece is refused.
+QStringList FtpControl::preCommandLines() const {
+  if (preCommand_.isEmpty()) return {};
+  QStringList lines = trimBlanks(preCommand_).split(QStringLiteral("\r\n"));
+  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+  requireSingleLines("Connect", lines);
+  return lines;
+}
+
+void FtpControl::Connect(const QString& remoteHost, const QString& username, const QString& password) {
+  if (control_ != ControlState::Closed) throw AutomationError(kFtpAlreadyConnected, "Connect", "AlreadyConnected");
+  requireSingleLines("Connect", {username, password});
+  const QStringList preCommands = preCommandLines();
+
+  socketErrorCode_ = 0;
+  socketErrorMessage_.clear();
+  firstAbortReply_.clear();
+  outbox_ = {};
   password_ = password;
-  setState(QStringLiteral("Connect"));
-  preCommandMode_ = false;
-  if (!preCommand_.isEmpty()) {
-    for (const QString& p : pre) queue_.push_back(p);
-    queue_.push_back(QStringLiteral("EXPC"));
-    preCommandMode_ = true;
-  }
-  queue_.push_back(QStringLiteral("USER ") + username);
+  operation_ = Operation::Connect;
+  queue_.clear();
+  resetTransfer();
+  for (const QString& line : preCommands) queueLine(line);
+  preCommandMode_ = !preCommands.isEmpty();
+  if (preCommandMode_) queue_.push_back({QueuedCommand::Kind::EndOfPreCommands, {}});
+  queueLine(QStringLiteral("USER ") + username);
   replyDecoder_ = CodeConverter("UTF-8", iconvCodeName(sysCode_));
   lineBuffer_.clear();
   lineStart_ = 0;
+  // Nothing is sent yet: the server's greeting sends the first line.
+  setControlState(ControlState::Connecting);
   try {
     tcp1_->connectTo(remoteHost, port_);
   } catch (const AutomationError&) {
-    state_.clear();
     queue_.clear();
     preCommandMode_ = false;
+    setControlState(ControlState::Closed);
     throw;
   }
 }
 
 void FtpControl::Login(const QString& username, const QString& password) {
-  begin(QStringLiteral("User"), {username, password});
+  begin(Operation::Login, {username, password});
   password_ = password;
-  queue_.push_back(QStringLiteral("USER ") + username);
   sendNext();
 }
 
 void FtpControl::DisConnect() {
-  if (!idle_) {
-    if (tcp1_->isConnected())
-      throw AutomationError(kFtpNotIdling, "DisConnect", "Not Idling");
-    return;
-  }
-  begin(QStringLiteral("DisConnect"), {});
-  queue_.push_back(QStringLiteral("QUIT"));
-  sendNext();
+  // Without a connection there is nothing to do and nothing to complain about.
+  if (control_ != ControlState::Idle && !tcp1_->isConnected()) return;
+  run(Operation::DisConnect, {});
 }
 
-void FtpControl::Cd(const QString& directory) {
-  begin(QStringLiteral("Cd"), {directory});
-  queue_.push_back(QStringLiteral("CWD ") + directory);
-  if (!noPwdAfterCd_) queue_.push_back(QStringLiteral("PWD"));
-  sendNext();
-}
-
-void FtpControl::Cwd(const QString& directory) {
-  begin(QStringLiteral("Cwd"), {directory});
-  queue_.push_back(QStringLiteral("CWD ") + directory);
-  sendNext();
-}
-
-void FtpControl::Pwd() {
-  begin(QStringLiteral("Pwd"), {});
-  queue_.push_back(QStringLiteral("PWD"));
-  sendNext();
-}
-
-void FtpControl::Size(const QString& file) {
-  begin(QStringLiteral("Size"), {file});
-  if (!filetype_.isEmpty()) queue_.push_back(QStringLiteral("TYPE ") + filetype_);
-  queue_.push_back(QStringLiteral("SIZE ") + file);
-  sendNext();
-}
-
-void FtpControl::Dir(const QString& file) {
-  begin(QStringLiteral("Dir"), {file});
-  queue_.push_back(QStringLiteral("TYPE A"));
-  enqueueTransferLine();
-  queue_.push_back(file.isEmpty() ? QStringLiteral("LIST") : QStringLiteral("LIST ") + file);
-  sendNext();
-}
-
-void FtpControl::Ls(const QString& file) {
-  begin(QStringLiteral("Ls"), {file});
-  queue_.push_back(QStringLiteral("TYPE A"));
-  enqueueTransferLine();
-  queue_.push_back(file.isEmpty() ? QStringLiteral("NLST") : QStringLiteral("NLST ") + file);
-  sendNext();
-}
+void FtpControl::Cd(const QString& directory) { run(Operation::Cd, {directory}); }
+void FtpControl::Cwd(const QString& directory) { run(Operation::Cwd, {directory}); }
+void FtpControl::Pwd() { run(Operation::Pwd, {}); }
+void FtpControl::Size(const QString& file) { run(Operation::Size, {file}); }
+void FtpControl::Dir(const QString& file) { run(Operation::Dir, {file}); }
+void FtpControl::Ls(const QString& file) { run(Operation::Ls, {file}); }
 
 void FtpControl::GetFile(const QString& file, const QString& localFile) {
-  begin(QStringLiteral("GetFile"), {file});
-  localFile_ = localFile;
-  if (!filetype_.isEmpty()) queue_.push_back(QStringLiteral("TYPE ") + filetype_);
-  if (rest_ >= 0) queue_.push_back(QStringLiteral("REST ") + QString::number(rest_));
-  enqueueTransferLine();
-  queue_.push_back(QStringLiteral("RETR ") + file);
+  begin(Operation::GetFile, {file});
+  transfer_.localFile = localFile;
   sendNext();
 }
 
-void FtpControl::PutFile(const QString& file) {
-  begin(QStringLiteral("PutFile"), {file});
-  if (!filetype_.isEmpty()) queue_.push_back(QStringLiteral("TYPE ") + filetype_);
-  enqueueTransferLine();
-  queue_.push_back(QStringLiteral("STOR ") + file);
+void FtpControl::PutFile(const QString& file, DataSource source) {
+  if (!source) throw std::invalid_argument("PutFile needs a data source");
+  begin(Operation::PutFile, {file});
+  transfer_.source = std::move(source);
   sendNext();
 }
 
-void FtpControl::AppendFile(const QString& file) {
-  begin(QStringLiteral("AppendFile"), {file});
-  if (!filetype_.isEmpty()) queue_.push_back(QStringLiteral("TYPE ") + filetype_);
-  enqueueTransferLine();
-  queue_.push_back(QStringLiteral("APPE ") + file);
+void FtpControl::AppendFile(const QString& file, DataSource source) {
+  if (!source) throw std::invalid_argument("AppendFile needs a data source");
+  begin(Operation::AppendFile, {file});
+  transfer_.source = std::move(source);
   sendNext();
 }
 
-void FtpControl::Noop() {
-  begin(QStringLiteral("Noop"), {});
-  queue_.push_back(QStringLiteral("NOOP"));
-  sendNext();
-}
-
-void FtpControl::Delete(const QString& file) {
-  begin(QStringLiteral("Delete"), {file});
-  queue_.push_back(QStringLiteral("DELE ") + file);
-  sendNext();
-}
-
-void FtpControl::MkDir(const QString& directory) {
-  begin(QStringLiteral("MkDir"), {directory});
-  queue_.push_back(QStringLiteral("MKD ") + directory);
-  sendNext();
-}
-
-void FtpControl::RmDir(const QString& directory) {
-  begin(QStringLiteral("RmDir"), {directory});
-  queue_.push_back(QStringLiteral("RMD ") + directory);
-  sendNext();
-}
-
-void FtpControl::Rename(const QString& fileFrom, const QString& fileTo) {
-  begin(QStringLiteral("Rename"), {fileFrom, fileTo});
-  queue_.push_back(QStringLiteral("RNFR ") + fileFrom);
-  queue_.push_back(QStringLiteral("RNTO ") + fileTo);
-  sendNext();
-}
-
-void FtpControl::Site(const QString& localCommand) {
-  begin(QStringLiteral("Site"), {localCommand});
-  queue_.push_back(QStringLiteral("SITE ") + localCommand);
-  sendNext();
-}
-
-void FtpControl::Quote(const QString& extraCommand) {
-  begin(QStringLiteral("Quote"), {extraCommand});
-  queue_.push_back(extraCommand);
-  sendNext();
-}
+void FtpControl::Noop() { run(Operation::Noop, {}); }
+void FtpControl::Delete(const QString& file) { run(Operation::Delete, {file}); }
+void FtpControl::MkDir(const QString& directory) { run(Operation::MkDir, {directory}); }
+void FtpControl::RmDir(const QString& directory) { run(Operation::RmDir, {directory}); }
+void FtpControl::Rename(const QString& fileFrom, const QString& fileTo) { run(Operation::Rename, {fileFrom, fileTo}); }
+void FtpControl::Site(const QString& localCommand) { run(Operation::Site, {localCommand}); }
+void FtpControl::Quote(const QString& extraCommand) { run(Operation::Quote, {extraCommand}); }
 
 void FtpControl::Abort() {
-  if (idle_ || abortPending_ || !tcp1_->isConnected()) return;
+  if (control_ != ControlState::Busy || !tcp1_->isConnected()) return;
   queue_.clear();
-  abortPending_ = true;
-  firstAbortReply_.reset();
-  urgentSend_ = QByteArray("\xff\xf4\xff", 3);
-  abortLine_ = QByteArray("\xf2" "ABOR\r\n");
-  tcp3_->abort();
+  firstAbortReply_.clear();
+  outbox_.urgent = kTelnetInterrupt;
+  outbox_.abortLine = kAbortLine;
+  setControlState(ControlState::AbortSent);
+  tcp3_->abort();  // an open transfer raises its close event now
   if (tcp1_->readyToSend()) onControlSent();
 }
 
 void FtpControl::Abend() {
-  tcp1_->close();
-  state_.clear();
+  tcp1_->close();  // raises DisConnected when there was a connection
+  setControlState(ControlState::Closed);
+}
+
+// ------------------------------------------- control-connection transitions
+
+void FtpControl::setControlState(ControlState next) {
+  if (next == control_) return;
+  static const char* const kNames[] = {"Closed", "Connecting", "Idle", "Busy", "AbortSent", "AbortReplied"};
+  qCDebug(lcFtpState, "control %s -> %s", kNames[static_cast<int>(control_)], kNames[static_cast<int>(next)]);
+  control_ = next;
+}
+
+void FtpControl::startOperation(Operation op) {
+  operation_ = op;
+  queue_.clear();
+  resetTransfer();
+  setControlState(ControlState::Busy);
+}
+
+// The operation ends: the control is idle before CommandDone is raised, so
+// that its handler may start the next operation.
+void FtpControl::finishOperation(int code, const QString& msg) {
+  const QString name = state();
+  queue_.clear();
+  resetTransfer();
+  setControlState(ControlState::Idle);
+  emit CommandDone(code, name, msg);
+}
+
+void FtpControl::keepFirstAbortReply(const QString& line) {
+  firstAbortReply_ = line;
+  setControlState(ControlState::AbortReplied);
+}
+
+// The second reply to ABOR ends the operation with the first one's code and
+// text (0 when the first was a positive reply).
+void FtpControl::finishAbort() {
+  const QString first = std::exchange(firstAbortReply_, QString());
+  setDataPhase(DataPhase::None);
+  closeDataSockets();
+  finishOperation(first.left(3).toInt(), first.mid(4));
+}
+
+void FtpControl::onControlClosed() {
+  setControlState(ControlState::Closed);
+  queue_.clear();
+  preCommandMode_ = false;
+  firstAbortReply_.clear();
+  outbox_ = {};
+  lineBuffer_.clear();
+  lineStart_ = 0;
+  replyDecoder_.reset();
+  abandonTransfer();  // an open transfer still raises its close event
+  resetTransfer();
+  setLabel(QStringLiteral("Closed"));
+  const int code = std::exchange(socketErrorCode_, 0);
+  const QString msg = std::exchange(socketErrorMessage_, QString());
+  emit DisConnected(code, msg);
 }
 
 // ---------------------------------------------------------------- sending
 
 void FtpControl::sendNext() {
   while (!queue_.empty()) {
-    const QString line = queue_.front();
+    const QueuedCommand next = std::move(queue_.front());
     queue_.pop_front();
-    verb_ = line.left(4).trimmed().toUpper();
-    if (verb_ == QLatin1String("EXPC")) {
+    if (next.kind == QueuedCommand::Kind::EndOfPreCommands) {
       preCommandMode_ = false;
       continue;
     }
-    if (verb_ == QLatin1String("PASS")) {
-      sendLine(line, state_ + QStringLiteral(">>PASS ***"));
-      return;
-    }
-    if (verb_ == QLatin1String("XPRT")) {
+    if (next.kind == QueuedCommand::Kind::ActivePort) {
       sendPort();
       return;
     }
-    if (isTransferVerb(verb_)) {
-      dataPhase_ = 1;
-      finalMessage_.reset();
+    verb_ = verbOf(next.line);
+    if (verb_ == Verb::Pass) {
+      sendLine(next.line, state() + QStringLiteral(">>PASS ***"));
+      return;
     }
-    sendLine(line, state_ + QStringLiteral(">>") + line);
-    if (dataUpEarly_ && isTransferVerb(verb_)) {
-      dataUpEarly_ = false;
-      if (tcp3_->isConnected()) dataConnectionUp();
+    if (!isTransfer(verb_)) {
+      sendLine(next.line, state() + QStringLiteral(">>") + next.line);
+      return;
     }
+    // A transfer command. An active data connection made before it went out
+    // is taken up now.
+    const bool held = transfer_.phase == DataPhase::Held;
+    transfer_.finalReply.reset();
+    setDataPhase(DataPhase::CommandSent);
+    sendLine(next.line, state() + QStringLiteral(">>") + next.line);
+    if (held && transfer_.phase == DataPhase::CommandSent && tcp3_->isConnected()) openTransfer();
     return;
   }
 }
@@ -464,33 +537,33 @@ void FtpControl::sendLine(const QString& line, const QString& traceLine) {
   if (tcp1_->readyToSend())
     tcp1_->send(bytes);
   else
-    pendingSend_ = bytes;
+    outbox_.pending = bytes;  // goes out when the socket reports the last text sent
 }
 
+// What waits goes out in this order: the interrupt, ABOR, a command line.
 void FtpControl::onControlSent() {
-  if (!urgentSend_.isEmpty()) {
-    const QByteArray u = urgentSend_;
-    urgentSend_.clear();
-    tcp1_->sendUrgent(u);
-  } else if (!abortLine_.isEmpty()) {
-    const QByteArray a = abortLine_;
-    abortLine_.clear();
-    emit Trace(state_ + QStringLiteral(">>ABOR"));
-    tcp1_->send(a);
-  } else if (pendingSend_) {
-    const QByteArray p = *pendingSend_;
-    pendingSend_.reset();
-    tcp1_->send(p);
+  if (!outbox_.urgent.isEmpty()) {
+    if (!tcp1_->sendUrgent(std::exchange(outbox_.urgent, QByteArray())))
+      qCDebug(lcFtpState) << "the interrupt did not go out as urgent data; ABOR follows all the same";
+  } else if (!outbox_.abortLine.isEmpty()) {
+    const QByteArray line = std::exchange(outbox_.abortLine, QByteArray());
+    emit Trace(state() + QStringLiteral(">>ABOR"));
+    tcp1_->send(line);
+  } else if (outbox_.pending) {
+    const QByteArray line = *std::exchange(outbox_.pending, std::nullopt);
+    tcp1_->send(line);
   }
 }
 
+// The PORT marker: listen on a free port of the control connection's local
+// address and tell the server where.
 void FtpControl::sendPort() {
-  dataPhase_ = 0;
-  closeData();
-  if (!tcp2_->listen(tcp1_->localAddress())) return;  // reported by onListenError
+  verb_ = Verb::Other;
+  prepareDataConnection();
+  if (!tcp2_->listen(tcp1_->localAddress())) return;  // onListenError closed the connection
   const uint32_t ip = tcp1_->localIp();
   const quint16 p = tcp2_->localPort();
-  verb_ = QStringLiteral("PORT");
+  verb_ = Verb::Port;
   const QString line = QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
                            .arg((ip >> 24) & 255)
                            .arg((ip >> 16) & 255)
@@ -498,7 +571,7 @@ void FtpControl::sendPort() {
                            .arg(ip & 255)
                            .arg(p >> 8)
                            .arg(p & 255);
-  sendLine(line, state_ + QStringLiteral(">>") + line);
+  sendLine(line, state() + QStringLiteral(">>") + line);
 }
 
 // ---------------------------------------------------------------- replies
@@ -509,6 +582,7 @@ void FtpControl::setLabel(const QString& text) {
 }
 
 void FtpControl::onControlConnected() {
+  setControlState(ControlState::Busy);  // the greeting is the first reply
   setLabel(QStringLiteral("Connected"));
   emit Connected();
 }
@@ -530,164 +604,173 @@ void FtpControl::onControlReceived(const QByteArray& data) {
     lineBuffer_.remove(0, lineStart_);
     lineStart_ = 0;
   }
-  if (lineBuffer_.size() > kMaxReplyLine && tcp1_->isConnected()) {
-    // A server that never ends its line must not fill our memory.
-    lineBuffer_.clear();
-    lineStart_ = 0;
-    disconnectCode_ = kFtpReplyTooLong;
-    disconnectMessage_ = QStringLiteral("Reply line longer than %1 bytes; connection closed")
-                             .arg(kMaxReplyLine);
-    tcp1_->close();
-  }
+  if (unfinishedLineTooLong(lineBuffer_, 0) && tcp1_->isConnected()) closeForLongReply();
+}
+
+// A server that never ends its line must not fill our memory.
+void FtpControl::closeForLongReply() {
+  lineBuffer_.clear();
+  lineStart_ = 0;
+  socketErrorCode_ = kFtpReplyTooLong;
+  socketErrorMessage_ =
+      QStringLiteral("Reply line longer than %1 bytes; connection closed").arg(kMaxReplyLine);
+  tcp1_->close();
 }
 
 void FtpControl::handleReply(const QString& line) {
   emit Trace(line);
-  if (line.size() >= 4 && line[3] == QLatin1Char('-')) return;
   if (line.isEmpty()) return;
-  const QChar kind = line[0];
-  const int code = line.left(3).toInt();
-  const QString text = line.mid(4);
-
-  auto endAbort = [this] {
-    const QString stored = *firstAbortReply_;
-    firstAbortReply_.reset();
-    abortPending_ = false;
-    dataPhase_ = 0;
-    finalMessage_.reset();
-    closeData();
-    finish(stored.left(3).toInt(), stored.mid(4));
-  };
-
-  if (kind == QLatin1Char('1')) {
-    if (isUploadVerb(verb_)) {
-      transferFlags_ |= 1;
-      tryStartSending();
-    }
-    return;
-  }
-  if (kind == QLatin1Char('2') || kind == QLatin1Char('3')) {
-    transferFlags_ = 0;
-    if (abortPending_) {
-      if (!firstAbortReply_)
-        firstAbortReply_ = QStringLiteral("000") + line.mid(3);
-      else
-        endAbort();
-      return;
-    }
-    if (!preCommandMode_) {
-      if (code == 331)
-        queue_.push_front(QStringLiteral("PASS ") + password_);
-      else if (code == 332)
-        queue_.push_front(QStringLiteral("ACCT ") + account_);
-    }
-    if (verb_ == QLatin1String("PASV") && !startPassive(line)) {
-      queue_.clear();
-      finish(-1, text);
-      return;
-    }
-    if (!queue_.empty()) {
-      sendNext();
-      return;
-    }
-    if (dataPhase_ == 0 || dataPhase_ == 3) {
-      dataPhase_ = 0;
-      closeData();
-      finish(0, text);
-    } else {
-      finalMessage_ = text;
-    }
-    return;
-  }
-  if (kind == QLatin1Char('4') || kind == QLatin1Char('5')) {
-    // Closing first lets an open transfer raise its close event (the host
-    // closes its file there) before the operation ends.
-    transferFlags_ = 0;
-    uploading_ = false;
-    finalMessage_.reset();
-    endingData_ = true;
-    closeData();
-    endingData_ = false;
-    dataPhase_ = 0;
-    if (abortPending_) {
-      if (!firstAbortReply_)
-        firstAbortReply_ = line;
-      else
-        endAbort();
-      return;
-    }
-    finish(code, text);
+  if (line.size() >= 4 && line[3] == QLatin1Char('-')) return;  // within a multi-line reply
+  switch (line[0].unicode()) {
+    case '1': onPreliminaryReply(); break;
+    case '2':
+    case '3': onPositiveReply(line); break;
+    case '4':
+    case '5': onFailureReply(line); break;
+    default: break;  // not a reply line
   }
 }
 
-bool FtpControl::startPassive(const QString& line) {
-  dataPhase_ = 0;
-  closeData();
-  QString host, port;
-  if (!parsePasvReply(line, host, port)) return false;
-  pasvHost_ = host;
-  pasvPort_ = port;
-  try {
-    tcp3_->connectTo(host, port);
-  } catch (const AutomationError&) {
-    return false;
+void FtpControl::onPreliminaryReply() {
+  if (!isUpload(verb_)) return;
+  transfer_.preliminaryReply = true;
+  tryStartUpload();
+}
+
+void FtpControl::onPositiveReply(const QString& line) {
+  transfer_.preliminaryReply = transfer_.uploadConnected = false;
+  if (control_ == ControlState::AbortSent) {
+    keepFirstAbortReply(QStringLiteral("000") + line.mid(3));
+    return;
   }
-  return true;
+  if (control_ == ControlState::AbortReplied) {
+    finishAbort();
+    return;
+  }
+  const int code = line.left(3).toInt();
+  if (!preCommandMode_) {
+    if (code == kReplyNeedPassword)
+      queue_.push_front({QueuedCommand::Kind::Line, QStringLiteral("PASS ") + password_});
+    else if (code == kReplyNeedAccount)
+      queue_.push_front({QueuedCommand::Kind::Line, QStringLiteral("ACCT ") + account_});
+  }
+  const QString text = line.mid(4);
+  if (verb_ == Verb::Pasv && !startPassive(line)) {
+    finishOperation(kFtpUnparsablePasv, text);
+    return;
+  }
+  if (!queue_.empty()) {
+    sendNext();
+    return;
+  }
+  switch (transfer_.phase) {
+    case DataPhase::CommandSent:
+    case DataPhase::Open:
+      transfer_.finalReply = text;  // the close of the data connection ends the operation
+      return;
+    case DataPhase::None:
+    case DataPhase::Held:
+    case DataPhase::Closed:
+      setDataPhase(DataPhase::None);
+      closeDataSockets();
+      finishOperation(0, text);
+      return;
+  }
+}
+
+void FtpControl::onFailureReply(const QString& line) {
+  transfer_.preliminaryReply = transfer_.uploadConnected = false;
+  // Closing first lets an open transfer raise its close event (the host
+  // closes its file there) before the operation ends.
+  abandonTransfer();
+  if (control_ == ControlState::AbortSent) {
+    keepFirstAbortReply(line);
+    return;
+  }
+  if (control_ == ControlState::AbortReplied) {
+    finishAbort();
+    return;
+  }
+  finishOperation(line.left(3).toInt(), line.mid(4));
 }
 
 void FtpControl::onControlError(int number, const QString& text, const QString& where) {
-  disconnectCode_ = number;
-  disconnectMessage_ = text + QLatin1Char('(') + where + QLatin1Char(')');
+  socketErrorCode_ = number;
+  socketErrorMessage_ = text + QLatin1Char('(') + where + QLatin1Char(')');
 }
 
 void FtpControl::onListenError(int number, const QString& text, const QString& where) {
-  disconnectCode_ = number;
-  disconnectMessage_ = text + QLatin1Char('(') + where + QLatin1Char(')');
+  onControlError(number, text, where);
   tcp1_->close();
 }
 
-void FtpControl::onControlClosed() {
-  state_.clear();
-  queue_.clear();
-  idle_ = false;
-  preCommandMode_ = false;
-  abortPending_ = false;
-  firstAbortReply_.reset();
-  pendingSend_.reset();
-  urgentSend_.clear();
-  abortLine_.clear();
-  lineBuffer_.clear();
-  lineStart_ = 0;
-  replyDecoder_.reset();
-  transferFlags_ = 0;
-  finalMessage_.reset();
-  uploading_ = false;
-  endingData_ = true;
-  closeData();  // an open transfer still raises its close event
-  endingData_ = false;
-  dataPhase_ = 0;
-  setLabel(QStringLiteral("Closed"));
-  const int code = disconnectCode_;
-  const QString msg = disconnectMessage_;
-  disconnectCode_ = 0;
-  disconnectMessage_.clear();
-  emit DisConnected(code, msg);
+// ---------------------------------------------- data-connection transitions
+
+void FtpControl::setDataPhase(DataPhase next) {
+  if (next == transfer_.phase) return;
+  static const char* const kNames[] = {"None", "Held", "CommandSent", "Open", "Closed"};
+  qCDebug(lcFtpState, "data %s -> %s", kNames[static_cast<int>(transfer_.phase)], kNames[static_cast<int>(next)]);
+  transfer_.phase = next;
 }
 
-// ---------------------------------------------------------------- data
+void FtpControl::resetTransfer() {
+  setDataPhase(DataPhase::None);
+  transfer_ = {};
+}
 
-void FtpControl::closeData() {
-  dataUpEarly_ = false;
+void FtpControl::closeDataSockets() {
   tcp2_->close();
   tcp3_->close();
 }
 
-void FtpControl::resetDataCoding() {
-  const char* code = iconvCodeName(fileCode_);
-  fileDecoder_ = CodeConverter(code ? "UTF-8" : nullptr, code);
-  fileEncoder_ = CodeConverter(code, code ? "UTF-8" : nullptr);
-  listingBuffer_.clear();
-  listingStart_ = 0;
+// PASV or PORT starts afresh: no leftover connection from before.
+void FtpControl::prepareDataConnection() {
+  setDataPhase(DataPhase::None);
+  closeDataSockets();
+}
+
+// The operation ends otherwise (a failure reply, an abort, a lost control
+// connection): the data sockets close, and an open transfer still raises its
+// close event, but the close ends nothing.
+void FtpControl::abandonTransfer() {
+  transfer_.upload = Upload::Off;
+  transfer_.finalReply.reset();
+  closeDataSockets();
+  setDataPhase(DataPhase::None);
+}
+
+bool FtpControl::startPassive(const QString& line) {
+  prepareDataConnection();
+  const std::optional<DataAddress> address = parsePasvReply(line);
+  if (!address) return false;
+  try {
+    tcp3_->connectTo(address->host, address->port);
+  } catch (const AutomationError&) {
+    return false;
+  }
+  return true;  // the transfer command goes out at once, without waiting for the connection
+}
+
+std::optional<FtpControl::DataAddress> FtpControl::parsePasvReply(const QString& line) {
+  const qsizetype open = line.indexOf(QLatin1Char('('));
+  if (open < 0) return std::nullopt;
+  const qsizetype close = line.indexOf(QLatin1Char(')'), open + 1);
+  if (close < 0) return std::nullopt;
+  const QString s = line.mid(open + 1, close - open - 1) + QLatin1Char(',');
+  QStringList f;
+  qsizetype pos = 0;
+  for (int i = 0; i < 6; ++i) {
+    const qsizetype comma = s.indexOf(QLatin1Char(','), pos);
+    if (comma < 0) return std::nullopt;
+    f << s.mid(pos, comma - pos);
+    pos = comma + 1;
+  }
+  bool ok1 = false, ok2 = false;
+  const int p1 = f[4].trimmed().toInt(&ok1);
+  const int p2 = f[5].trimmed().toInt(&ok2);
+  if (!ok1 || !ok2) return std::nullopt;
+  return DataAddress{f[0] + QLatin1Char('.') + f[1] + QLatin1Char('.') + f[2] + QLatin1Char('.') + f[3],
+                     QString::number(p1 * 256 + p2)};
 }
 
 void FtpControl::onAccepting(QTcpSocket* socket) {
@@ -697,161 +780,197 @@ void FtpControl::onAccepting(QTcpSocket* socket) {
 
 void FtpControl::onDataConnected() {
   emit Trace(QStringLiteral("Tcpip3_Connected"));
-  if (verb_ == QLatin1String("PORT")) {
+  if (verb_ == Verb::Port) {
     // Some servers connect as soon as PORT arrives, before the transfer
     // command: hold the connection until that command has gone out.
-    dataUpEarly_ = true;
+    setDataPhase(DataPhase::Held);
     return;
   }
-  dataConnectionUp();
+  openTransfer();
 }
 
-void FtpControl::dataConnectionUp() {
-  dataPhase_ = 2;
-  resetDataCoding();
-  if (verb_ == QLatin1String("RETR")) {
-    emit GetOpen(localFile_);
-  } else if (isUploadVerb(verb_)) {
-    transferFlags_ |= 2;
-    tryStartSending();
-  } else if (isListVerb(verb_)) {
-    emit DirOpen();
-  } else {
-    emit TransError(-1, QStringLiteral("Invalid m_Cmd=") + verb_, QStringLiteral("Tcpip3_Connected"));
-    tcp3_->close();
-  }
-}
-
-void FtpControl::tryStartSending() {
-  if (transferFlags_ != 3) return;
-  transferFlags_ = 0;
-  emit Trace(QStringLiteral("Tcpip3_start"));
-  uploading_ = true;
-  uploadFinishing_ = false;
-  sendStep();
-}
-
-void FtpControl::sendStep() {
-  if (abortPending_ || !uploading_) return;
-  if (uploadFinishing_) {
-    uploading_ = false;
-    tcp3_->shutdownSend();
-    return;
-  }
-  const bool convert = !fileEncoder_.isIdentity();
-  // The host's blocks are gathered into writes of up to kSendChunk bytes (the
-  // receiver then wakes once per large segment, not once per block); writes
-  // the system takes at once are followed by the next right away, a few at a
-  // time, so that other events still get their turn.
-  QByteArray chunk;
-  int burst = 0;
-  for (;;) {
-    QByteArray data;
-    emit PutData(data);
-    if (abortPending_ || !uploading_) return;
-    if (!tcp3_->isConnected()) {
-      uploading_ = false;
+void FtpControl::openTransfer() {
+  setDataPhase(DataPhase::Open);
+  const char* code = iconvCodeName(fileCode_);
+  transfer_.fileDecoder = CodeConverter(code ? "UTF-8" : nullptr, code);
+  transfer_.fileEncoder = CodeConverter(code, code ? "UTF-8" : nullptr);
+  transfer_.listing.clear();
+  transfer_.listingStart = 0;
+  switch (verb_) {
+    case Verb::Retr: {
+      const QString localFile = transfer_.localFile;
+      emit GetOpen(localFile);
       return;
     }
-    if (data.isEmpty()) {
-      if (convert) chunk += fileEncoder_.finish();
-      if (chunk.isEmpty() || tcp3_->sendDirect(chunk)) {
-        uploading_ = false;
-        tcp3_->shutdownSend();
-      } else {
-        uploadFinishing_ = true;  // shut down once the rest is out
-      }
+    case Verb::Stor:
+    case Verb::Appe:
+      transfer_.uploadConnected = true;
+      tryStartUpload();
       return;
-    }
-    chunk += convert ? fileEncoder_.convert(data) : data;
-    if (chunk.size() < kSendChunk) continue;
-    if (!tcp3_->sendDirect(chunk)) return;  // `sent` follows once it is out
-    chunk.clear();
-    if (++burst == kSendBurst) {
-      tcp3_->notifySent();
+    case Verb::List:
+    case Verb::Nlst:
+      emit DirOpen();
       return;
-    }
+    default:
+      emit TransError(kFtpNotATransfer,
+                      QStringLiteral("A data connection opened while no transfer was under way; "
+                                     "it was closed"),
+                      QStringLiteral("Tcpip3_Connected"));
+      tcp3_->close();
+      return;
   }
-}
-
-void FtpControl::onDataSent() {
-  if (uploading_) sendStep();
 }
 
 void FtpControl::onDataReceived(const QByteArray& data) {
-  if (verb_ == QLatin1String("RETR")) {
-    if (fileDecoder_.isIdentity()) {
+  if (verb_ == Verb::Retr) {
+    if (transfer_.fileDecoder.isIdentity()) {
       emit GetData(data);
     } else {
-      const QByteArray out = fileDecoder_.convert(data);
+      const QByteArray out = transfer_.fileDecoder.convert(data);
       if (!out.isEmpty()) emit GetData(out);
     }
-  } else if (isListVerb(verb_)) {
-    listingBuffer_.append(data);
-    const char* code = iconvCodeName(sysCode_);
-    for (;;) {
-      const qsizetype end = listingBuffer_.indexOf("\r\n", listingStart_);
-      if (end < 0) break;
-      const QByteArray raw = listingBuffer_.mid(listingStart_, end - listingStart_);
-      listingStart_ = end + 2;
-      emit DirData(QString::fromUtf8(convertAll("UTF-8", code, raw)));
-    }
-    if (listingStart_ > 0) {
-      listingBuffer_.remove(0, listingStart_);
-      listingStart_ = 0;
-    }
+    return;
+  }
+  if (!isListing(verb_)) return;  // nothing is expected on an upload's connection
+  transfer_.listing.append(data);
+  for (;;) {
+    const qsizetype start = transfer_.listingStart;
+    const qsizetype end = transfer_.listing.indexOf("\r\n", start);
+    if (end < 0) break;
+    transfer_.listingStart = end + 2;
+    emitListingLine(transfer_.listing.mid(start, end - start));
+  }
+  // A line that never ends must not fill our memory: it goes out in pieces.
+  while (unfinishedLineTooLong(transfer_.listing, transfer_.listingStart)) {
+    const qsizetype start = transfer_.listingStart;
+    transfer_.listingStart += kMaxReplyLine;
+    emitListingLine(transfer_.listing.mid(start, kMaxReplyLine));
+  }
+  if (transfer_.listingStart > 0) {
+    transfer_.listing.remove(0, transfer_.listingStart);
+    transfer_.listingStart = 0;
+  }
+}
+
+void FtpControl::emitListingLine(const QByteArray& raw) {
+  emit DirData(QString::fromUtf8(convertAll("UTF-8", iconvCodeName(sysCode_), raw)));
+}
+
+void FtpControl::raiseCloseEvent() {
+  switch (verb_) {
+    case Verb::Retr:
+      if (!transfer_.fileDecoder.isIdentity()) {
+        const QByteArray tail = transfer_.fileDecoder.finish();
+        if (!tail.isEmpty()) emit GetData(tail);
+      }
+      emit GetClose();
+      return;
+    case Verb::Stor:
+    case Verb::Appe:
+      transfer_.source = nullptr;  // the host's file may close with it
+      emit PutClose();
+      return;
+    case Verb::List:
+    case Verb::Nlst:
+      // A last line without CR LF.
+      if (transfer_.listing.size() > transfer_.listingStart) {
+        const QByteArray rest = transfer_.listing.mid(transfer_.listingStart);
+        transfer_.listing.clear();
+        transfer_.listingStart = 0;
+        emitListingLine(rest);
+      }
+      emit DirClose();
+      return;
+    default:
+      return;
   }
 }
 
 void FtpControl::onDataClosed() {
-  rest_ = -1;
-  uploading_ = false;
-  if (dataPhase_ == 2) {
-    if (verb_ == QLatin1String("RETR")) {
-      if (!fileDecoder_.isIdentity()) {
-        const QByteArray tail = fileDecoder_.finish();
-        if (!tail.isEmpty()) emit GetData(tail);
-      }
-      emit GetClose();
-    } else if (isUploadVerb(verb_)) {
-      emit PutClose();
-    } else if (isListVerb(verb_)) {
-      if (listingBuffer_.size() > listingStart_) {
-        const QByteArray raw = listingBuffer_.mid(listingStart_);
-        listingBuffer_.clear();
-        listingStart_ = 0;
-        emit DirData(QString::fromUtf8(convertAll("UTF-8", iconvCodeName(sysCode_), raw)));
-      }
-      emit DirClose();
-    }
-  }
-  if (abortPending_ || endingData_) {
-    // The operation ends elsewhere: an abort with its two replies, a failure
-    // reply or a lost control connection by itself.
-    dataPhase_ = 0;
+  rest_ = kNoRest;
+  transfer_.upload = Upload::Off;
+  if (transfer_.phase == DataPhase::Open) raiseCloseEvent();
+  const bool transferUnderWay = transfer_.phase == DataPhase::CommandSent ||
+                                transfer_.phase == DataPhase::Open || transfer_.phase == DataPhase::Closed;
+  if (!transferUnderWay || control_ != ControlState::Busy) {
+    // Nothing to end here, or the operation ends otherwise (abort, failure
+    // reply, lost control connection).
+    setDataPhase(DataPhase::None);
     return;
   }
-  if (dataPhase_ != 0) {
-    if (finalMessage_) {
-      const QString msg = *finalMessage_;
-      finalMessage_.reset();
-      dataPhase_ = 0;
-      finish(0, msg);
-    } else {
-      dataPhase_ = 3;
-    }
+  if (!transfer_.finalReply) {
+    setDataPhase(DataPhase::Closed);  // the final reply ends the operation
+    return;
   }
+  const QString msg = *transfer_.finalReply;
+  finishOperation(0, msg);
 }
 
 void FtpControl::onDataError(int number, const QString& text, const QString& where) {
   if (transErrorEvent_) {
     emit TransError(number, text, where);
   } else if (messageHandler_) {
-    messageHandler_(QStringLiteral("Tcpip3_WsError ") + text + QLatin1Char('(') + where +
-                    QLatin1Char(')'));
+    messageHandler_(QStringLiteral("Tcpip3_WsError ") + text + QLatin1Char('(') + where + QLatin1Char(')'));
   } else {
     qWarning("Tcpip3_WsError %s(%s)", qPrintable(text), qPrintable(where));
   }
+}
+
+// ---------------------------------------------------------------- uploads
+
+// Sending starts once both the 1xx reply and the data connection are there,
+// whichever comes last.
+void FtpControl::tryStartUpload() {
+  if (!transfer_.preliminaryReply || !transfer_.uploadConnected) return;
+  transfer_.preliminaryReply = transfer_.uploadConnected = false;
+  emit Trace(QStringLiteral("Tcpip3_start"));
+  transfer_.upload = Upload::Sending;
+  pumpUpload();
+}
+
+// Runs at the start and each time the data socket reports its bytes sent.
+void FtpControl::pumpUpload() {
+  if (aborting()) return;
+  if (transfer_.upload == Upload::Draining) {
+    shutDownUpload();
+    return;
+  }
+  if (transfer_.upload != Upload::Sending) return;
+  // A copy: the source may end the transfer (and so reset transfer_) while it runs.
+  const DataSource source = transfer_.source;
+  const bool convert = !transfer_.fileEncoder.isIdentity();
+  QByteArray chunk;
+  int burst = 0;
+  for (;;) {
+    const QByteArray block = source();
+    if (aborting() || transfer_.upload != Upload::Sending) return;
+    if (!tcp3_->isConnected()) {
+      transfer_.upload = Upload::Off;
+      return;
+    }
+    if (block.isEmpty()) {
+      if (convert) chunk += transfer_.fileEncoder.finish();
+      if (chunk.isEmpty() || tcp3_->sendAtOnce(chunk))
+        shutDownUpload();
+      else
+        transfer_.upload = Upload::Draining;  // shut down once the rest is out
+      return;
+    }
+    chunk += convert ? transfer_.fileEncoder.convert(block) : block;
+    if (chunk.size() < kSendChunk) continue;
+    if (!tcp3_->sendAtOnce(chunk)) return;  // `sent` follows once it is out
+    chunk.clear();
+    if (++burst == kSendBurst) {
+      tcp3_->notifySent();  // go on after the event loop's turn
+      return;
+    }
+  }
+}
+
+// End of file for the server, which then closes the data connection.
+void FtpControl::shutDownUpload() {
+  transfer_.upload = Upload::Off;
+  tcp3_->shutdownSend();
 }
 
 }  // namespace quill

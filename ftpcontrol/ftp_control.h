@@ -1,15 +1,23 @@
 // The event-driven FTP client control. A caller starts one operation at a
 // time (Connect, Cd, PutFile, ...); the control turns it into a short queue
 // of command lines, sends them one per final reply, and ends every operation
-// with exactly one CommandDone signal. Uploads pull their data block by block
-// through PutData, downloads and listings push theirs through GetData and
-// DirData. Nothing blocks: all work runs on the owning thread's event loop.
+// with exactly one CommandDone signal. Uploads pull their bytes from a data
+// source the caller hands to PutFile/AppendFile; downloads and listings push
+// theirs through GetData and DirData. Nothing blocks: all work runs on the
+// owning thread's event loop.
+//
+// Errors: operations and setters throw AutomationError — kFtpNotIdling (the
+// operation's state name as source, "Not Idling"), kFtpAlreadyConnected
+// ("Connect", "AlreadyConnected") and kFtpInvalidSetting (a refused property
+// value, or an argument holding CR or LF, which would smuggle in a second
+// command). Everything the server or the network does is reported by signal.
 #pragma once
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -32,10 +40,19 @@ enum FtpError : int32_t {
   kFtpAlreadyConnected = 59,
 };
 
-// Code raised with DisConnected when the control itself dropped the
-// connection because a reply line grew past kMaxReplyLine bytes.
-constexpr int kFtpReplyTooLong = -2;
+// Codes the control reports itself where a server's reply code or a socket
+// error number would stand.
+constexpr int kFtpUnparsablePasv = -1;  // CommandDone: the PASV reply held no address
+constexpr int kFtpNotATransfer = -1;    // TransError: a data connection came up for no transfer
+constexpr int kFtpReplyTooLong = -2;    // DisConnected: a reply line grew past kMaxReplyLine
+
+// Longest reply line (in bytes, without CR LF) the control accepts; a longer
+// one, or a server that never ends its line, closes the control connection.
+// Listing lines longer than this are handed out in pieces of this size.
 constexpr qsizetype kMaxReplyLine = 64 * 1024;
+
+// Rest's value when no restart offset is set.
+constexpr int32_t kNoRest = -1;
 
 class FtpControl : public QObject {
   Q_OBJECT
@@ -45,6 +62,20 @@ class FtpControl : public QObject {
   // Shows a message with an exclamation icon (data-connection errors when
   // TransErrorEvent is false). The default writes to the Qt warning log.
   using MessageHandler = std::function<void(const QString&)>;
+  // Where an upload's bytes come from. The control calls it each time it can
+  // take more; it returns the next block (any size; the upload queue reads
+  // its file in blocks of at most 8192 bytes) or an empty array at the end of
+  // the data. Nothing is read before the server is ready for the file. The
+  // control keeps the source until the upload's data connection has closed
+  // (PutClose) or the operation has ended, then destroys it, so a source may
+  // own the file it reads. It may call Abort() or Abend().
+  using DataSource = std::function<QByteArray()>;
+
+  // Host and port of a passive data connection.
+  struct DataAddress {
+    QString host;
+    QString port;
+  };
 
   explicit FtpControl(QObject* parent = nullptr);
   ~FtpControl() override;
@@ -55,18 +86,20 @@ class FtpControl : public QObject {
   bool passive() const { return passive_; }
   void setPassive(bool v) { passive_ = v; }
   QString account() const { return account_; }
-  void setAccount(const QString& v);  // 54 for CR or LF
+  void setAccount(const QString& v);  // kFtpInvalidSetting for CR or LF
   int32_t rest() const { return rest_; }
   void setRest(int32_t v) { rest_ = v; }
   QString preCommand() const { return preCommand_; }
   void setPreCommand(const QString& v) { preCommand_ = v; }
   QString filetype() const { return filetype_; }
-  void setFiletype(const QString& v);  // 54 "FileType"
+  void setFiletype(const QString& v);  // "A", "I" or ""; kFtpInvalidSetting "FileType"
   QString fileCode() const { return fileCode_; }
-  void setFileCode(const QString& v);  // 54 "FileCode"
+  void setFileCode(const QString& v);  // "BIN", "JIS", "SJIS", "EUC"; kFtpInvalidSetting "FileCode"
   QString sysCode() const { return sysCode_; }
-  void setSysCode(const QString& v);  // 54 "SysCode"
-  QString state() const { return state_; }
+  void setSysCode(const QString& v);  // "SJIS" or "EUC"; kFtpInvalidSetting "SysCode"
+  // The operation under way ("Connect", "PutFile", ...), "DONE" between
+  // operations, "" without a control connection.
+  QString state() const;
   bool noPwdAfterCd() const { return noPwdAfterCd_; }
   void setNoPwdAfterCd(bool v) { noPwdAfterCd_ = v; }
   bool transErrorEvent() const { return transErrorEvent_; }
@@ -77,8 +110,10 @@ class FtpControl : public QObject {
   void setMessageHandler(MessageHandler h) { messageHandler_ = std::move(h); }
 
   void writeProperties(PropertyBag& bag) const;
-  // Missing keys take their saved-form defaults (TransErrorEvent false);
-  // a stored value the setter refuses keeps the default.
+  // Missing keys take their saved-form defaults (TransErrorEvent false). A
+  // value a setter refuses throws as the setter does; a value of the wrong
+  // kind throws its conversion error with the key as source. Either way no
+  // property changes.
   void readProperties(const PropertyBag& bag);
 
   // --- operations ---
@@ -92,8 +127,9 @@ class FtpControl : public QObject {
   void Dir(const QString& file = {});
   void Ls(const QString& file = {});
   void GetFile(const QString& file, const QString& localFile);
-  void PutFile(const QString& file);
-  void AppendFile(const QString& file);
+  // A null source throws std::invalid_argument.
+  void PutFile(const QString& file, DataSource source);
+  void AppendFile(const QString& file, DataSource source);
   void Noop();
   void Delete(const QString& file);
   void MkDir(const QString& directory);
@@ -101,13 +137,15 @@ class FtpControl : public QObject {
   void Rename(const QString& fileFrom, const QString& fileTo);
   void Site(const QString& localCommand);
   void Quote(const QString& extraCommand);
+  // Interrupts the operation under way (ignored when idle or already
+  // aborting); it ends with the second of the server's two replies to ABOR.
   void Abort();
+  // Drops the control connection at once.
   void Abend();
-  bool IsIdle() const { return idle_; }
+  bool IsIdle() const { return control_ == ControlState::Idle; }
 
-  // Host and port of a PASV reply ("227 ... (h1,h2,h3,h4,p1,p2)"); false
-  // when the reply cannot be parsed.
-  static bool parsePasvReply(const QString& line, QString& host, QString& port);
+  // The address of a PASV reply ("227 ... (h1,h2,h3,h4,p1,p2)"), if it has one.
+  static std::optional<DataAddress> parsePasvReply(const QString& line);
 
   // The socket objects, for tests and diagnostics.
   TcpSocket& controlSocket() { return *tcp1_; }
@@ -122,7 +160,6 @@ class FtpControl : public QObject {
   void GetOpen(const QString& saveFileName);
   void GetData(const QByteArray& data);
   void GetClose();
-  void PutData(QByteArray& data);
   void PutClose();
   void DirOpen();
   void DirData(const QString& data);
@@ -131,90 +168,162 @@ class FtpControl : public QObject {
   void LabelChanged(const QString& text);
 
  private:
-  void begin(const QString& stateName, const QStringList& args);
-  void setState(const QString& s);
-  void finish(int code, const QString& msg);
-  void enqueueTransferLine();
+  // The control connection. Transitions: Closed -Connect-> Connecting
+  // -connected-> Busy -last final reply-> Idle -operation-> Busy; Busy -Abort->
+  // AbortSent -first reply-> AbortReplied -second reply-> Idle; any -closed->
+  // Closed.
+  enum class ControlState : uint8_t {
+    Closed,        // no connection; State ""
+    Connecting,    // Connect asked for the connection; nothing is sent yet
+    Idle,          // between operations; State "DONE"
+    Busy,          // an operation runs: its lines go out one per final reply
+    AbortSent,     // interrupt and ABOR on their way; waiting for the first reply
+    AbortReplied,  // the first reply is kept; the second ends the operation
+  };
+  // The data connection of the operation under way.
+  enum class DataPhase : uint8_t {
+    None,         // no transfer command under way
+    Held,         // the server connected after PORT, before the transfer command
+    CommandSent,  // transfer command sent; data connection not up yet
+    Open,         // data connection up
+    Closed,       // data connection closed before the final reply
+  };
+  // An upload while its data connection is open.
+  enum class Upload : uint8_t {
+    Off,       // not sending (not started, or shut down)
+    Sending,   // pulling blocks from the source
+    Draining,  // source exhausted; the send side shuts down once the rest is out
+  };
+  // The verb of the last command line sent, as far as the control cares.
+  enum class Verb : uint8_t { Other, Pass, Pasv, Port, Retr, Stor, Appe, List, Nlst };
+  static Verb verbOf(const QString& line);  // first four characters, trimmed, upper-cased
+  static bool isUpload(Verb v);
+  static bool isListing(Verb v);
+  static bool isTransfer(Verb v);
+  enum class Operation : uint8_t;  // the table of operations is in the .cpp
+
+  // One entry of the command queue: a line, or a marker acted on when it
+  // comes up.
+  struct QueuedCommand {
+    enum class Kind : uint8_t { Line, ActivePort, EndOfPreCommands };
+    Kind kind = Kind::Line;
+    QString line;
+  };
+
+  // Text waiting for the control socket to take it.
+  struct Outbox {
+    QByteArray urgent;     // Telnet interrupt, sent as out-of-band data
+    QByteArray abortLine;  // DM + "ABOR" CR LF
+    std::optional<QByteArray> pending;  // a command line
+  };
+
+  // Everything about the transfer of the operation under way; reset as a
+  // whole when an operation starts or ends and when the connection closes.
+  struct Transfer {
+    DataPhase phase = DataPhase::None;
+    std::optional<QString> finalReply;  // final reply text that came before the close
+    bool preliminaryReply = false;      // the 1xx reply to STOR/APPE has come
+    bool uploadConnected = false;       // the data connection for STOR/APPE is up
+    Upload upload = Upload::Off;
+    DataSource source;
+    QString localFile;  // GetFile's LocalFile, for GetOpen
+    CodeConverter fileDecoder;
+    CodeConverter fileEncoder;
+    QByteArray listing;  // listing bytes not yet split into lines
+    qsizetype listingStart = 0;
+  };
+
+  // operations
+  void run(Operation op, const QStringList& args);
+  void begin(Operation op, const QStringList& args);
+  void queueLine(const QString& line);
+  QStringList preCommandLines() const;
+
+  // control-connection transitions
+  void setControlState(ControlState next);
+  void startOperation(Operation op);
+  void finishOperation(int code, const QString& msg);
+  void keepFirstAbortReply(const QString& line);
+  void finishAbort();
+
+  // sending
   void sendNext();
   void sendLine(const QString& line, const QString& traceLine);
-  void flushControl();
-  void setLabel(const QString& text);
-  void closeData();
+  void sendPort();
+  void onControlSent();
 
-  // control connection
+  // replies
   void onControlConnected();
   void onControlReceived(const QByteArray& data);
-  void onControlSent();
-  void onControlClosed();
-  void onControlError(int number, const QString& text, const QString& where);
+  void closeForLongReply();
   void handleReply(const QString& line);
-  bool startPassive(const QString& line);
-  void sendPort();
+  void onPreliminaryReply();
+  void onPositiveReply(const QString& line);
+  void onFailureReply(const QString& line);
+  [[nodiscard]] bool startPassive(const QString& line);
+  void onControlError(int number, const QString& text, const QString& where);
+  void onListenError(int number, const QString& text, const QString& where);
+  void onControlClosed();
+  void setLabel(const QString& text);
 
-  // data connection
+  // data-connection transitions
+  void setDataPhase(DataPhase next);
+  void prepareDataConnection();
   void onDataConnected();
-  void dataConnectionUp();
+  void openTransfer();
+  void abandonTransfer();
+  void resetTransfer();
+  void closeDataSockets();
+  void raiseCloseEvent();
+  void onAccepting(QTcpSocket* socket);
   void onDataReceived(const QByteArray& data);
-  void onDataSent();
+  void emitListingLine(const QByteArray& raw);
   void onDataClosed();
   void onDataError(int number, const QString& text, const QString& where);
-  void onAccepting(QTcpSocket* socket);
-  void onListenError(int number, const QString& text, const QString& where);
-  void tryStartSending();
-  void sendStep();
-  void resetDataCoding();
 
-  TcpSocket* tcp1_;
-  TcpSocket* tcp2_;
-  TcpSocket* tcp3_;
+  // uploads
+  void tryStartUpload();
+  void pumpUpload();
+  void shutDownUpload();
+
+  [[nodiscard]] bool aborting() const {
+    return control_ == ControlState::AbortSent || control_ == ControlState::AbortReplied;
+  }
+
+  TcpSocket* tcp1_;  // control connection
+  TcpSocket* tcp2_;  // listening socket for active data connections
+  TcpSocket* tcp3_;  // data connection
 
   // properties
   QString port_ = QStringLiteral("21");
   bool passive_ = false;
   QString account_;
-  int32_t rest_ = -1;
+  int32_t rest_ = kNoRest;
   QString preCommand_;
   QString filetype_ = QStringLiteral("I");
   QString fileCode_ = QStringLiteral("BIN");
   QString sysCode_ = QStringLiteral("EUC");
-  QString state_;
   bool noPwdAfterCd_ = false;
   bool transErrorEvent_ = true;
+  MessageHandler messageHandler_;
+  QString labelText_;
 
-  // engine state
-  std::deque<QString> queue_;
-  QString verb_;
-  bool idle_ = false;
-  bool preCommandMode_ = false;
+  // control connection
+  ControlState control_ = ControlState::Closed;
+  Operation operation_{};
+  std::deque<QueuedCommand> queue_;
+  Verb verb_ = Verb::Other;
+  bool preCommandMode_ = false;  // pre-commands get no automatic PASS or ACCT
   QString password_;
   CodeConverter replyDecoder_;
-  QByteArray lineBuffer_;
+  QByteArray lineBuffer_;    // received text not yet split into reply lines
   qsizetype lineStart_ = 0;  // start of the first unconsumed line in lineBuffer_
-  bool abortPending_ = false;
-  std::optional<QString> firstAbortReply_;
-  int disconnectCode_ = 0;
-  QString disconnectMessage_;
-  std::optional<QByteArray> pendingSend_;
-  QByteArray urgentSend_;
-  QByteArray abortLine_;
-  QString labelText_;
-  MessageHandler messageHandler_;
+  QString firstAbortReply_;  // kept in AbortReplied
+  Outbox outbox_;
+  int socketErrorCode_ = 0;  // last socket error of the control connection
+  QString socketErrorMessage_;
 
-  // data transfer bookkeeping
-  int dataPhase_ = 0;
-  int transferFlags_ = 0;
-  std::optional<QString> finalMessage_;
-  QString localFile_;
-  QString pasvHost_;
-  QString pasvPort_;
-  CodeConverter fileDecoder_;
-  CodeConverter fileEncoder_;
-  QByteArray listingBuffer_;
-  qsizetype listingStart_ = 0;
-  bool uploading_ = false;
-  bool uploadFinishing_ = false;
-  bool dataUpEarly_ = false;
-  bool endingData_ = false;  // data sockets closed while the operation ends otherwise  // active connection made before the transfer command
+  Transfer transfer_;
 };
 
 }  // namespace quill

@@ -1,3 +1,11 @@
+// One TcpSocket owns at most one QTcpSocket at a time (attach/detach) and,
+// for listening, one QTcpServer. Each attached connection gets a generation
+// number; events posted to the event loop (a deferred `sent`, the `connected`
+// of an accepted socket) check it, so that nothing of an old connection
+// reaches the owner after close() or a new connection. `sent` is raised only
+// from the event loop, never from inside send(), so that the owner never
+// re-enters itself. Urgent data and the half close go through the native
+// descriptor, which Qt does not offer.
 #include "ftpcontrol/tcp_socket.h"
 
 #include <QMetaObject>
@@ -8,13 +16,6 @@
 #include "common/automation_error.h"
 
 namespace quill {
-
-namespace {
-// Error numbers of this layer: the Qt socket error plus a fixed base, so that
-// they never collide with 0 (no error) or with reply codes.
-constexpr int kSocketErrorBase = 10000;
-constexpr int kInvalidRequest = 10022;
-}  // namespace
 
 TcpSocket::TcpSocket(QObject* parent) : QObject(parent) {}
 
@@ -52,7 +53,7 @@ void TcpSocket::connectTo(const QString& host, const QString& port) {
   bool ok = false;
   const uint p = port.trimmed().toUInt(&ok);
   if (host.trimmed().isEmpty() || !ok || p == 0 || p > 65535)
-    throw AutomationError(kInvalidRequest, "connect",
+    throw AutomationError(kInvalidSocketRequest, "connect",
                           "Invalid address or port: " + host.toStdString() + ":" + port.toStdString());
   attach(new QTcpSocket);
   socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -124,7 +125,7 @@ void TcpSocket::send(const QByteArray& data) {
   if (socket_ && socket_->bytesToWrite() == 0) postSent();
 }
 
-bool TcpSocket::sendDirect(const QByteArray& data) {
+bool TcpSocket::sendAtOnce(const QByteArray& data) {
   if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState) return false;
   socket_->write(data);
   socket_->flush();

@@ -16,34 +16,42 @@ class QTcpSocket;
 
 namespace quill {
 
+// Error numbers of this layer: Qt's socket error plus kSocketErrorBase, so
+// that they never collide with 0 (no error) or with reply codes.
+constexpr int kSocketErrorBase = 10000;
+constexpr int kInvalidSocketRequest = 10022;  // connectTo refused the request itself
+
 class TcpSocket : public QObject {
   Q_OBJECT
  public:
   explicit TcpSocket(QObject* parent = nullptr);
   ~TcpSocket() override;
 
-  // Starts connecting. Throws AutomationError when the request itself is
-  // refused (empty host, port not a number in 1..65535).
+  // Starts connecting. Throws AutomationError (kInvalidSocketRequest) when
+  // the request itself is refused (empty host, port not a number in
+  // 1..65535); a connection that fails later raises `error`, then `closed`.
   void connectTo(const QString& host, const QString& port);
   // Closes at once; `closed` is raised (synchronously) when a connection
   // existed or was being made.
   void close();
-  // Listens on a free port of the given local address (port 0).
-  bool listen(const QHostAddress& address);
+  // Listens on a free port of the given local address (port 0). False after
+  // raising `error` when the system refuses.
+  [[nodiscard]] bool listen(const QHostAddress& address);
   // Adopts an incoming connection taken from an `accepting` event;
   // `connected` follows from the event loop.
   void accept(QTcpSocket* socket);
-  // Queues bytes; `sent` is raised once everything queued is out.
+  // Queues bytes; `sent` is raised once everything queued is out. Without a
+  // connection the bytes are dropped (`closed` has come or is coming).
   void send(const QByteArray& data);
-  // Hands bytes to the system at once when it takes them all: returns true
-  // and raises no `sent` (the caller may go on). Otherwise the rest is queued
-  // and `sent` follows as for send().
-  bool sendDirect(const QByteArray& data);
-  // Raises `sent` from the event loop (after a run of sendDirect calls).
+  // Hands bytes to the system now. True when it took them all: no `sent`
+  // follows and the caller may go on. False when some wait in the queue
+  // (`sent` follows once they are out) or there is no connection.
+  [[nodiscard]] bool sendAtOnce(const QByteArray& data);
+  // Raises `sent` from the event loop (after a run of sendAtOnce calls).
   void notifySent();
   // Sends bytes as urgent (out-of-band) data, bypassing the queue; `sent`
-  // follows as for send.
-  bool sendUrgent(const QByteArray& data);
+  // follows as for send. False when the system did not take them all.
+  [[nodiscard]] bool sendUrgent(const QByteArray& data);
   // Ends the outgoing stream (the peer reads end of file).
   void shutdownSend();
   // Drops the connection at once (same as close).

@@ -86,7 +86,7 @@ double runControl(const QString& port, const FileSet& set, const QString& remote
     file.setFileName(set.localDir + "/" + set.files[next]);
     if (!file.open(QIODevice::ReadOnly)) return stop(true);
     ftp.setFiletype("I");
-    ftp.PutFile(remoteDir + "/" + set.files[next++]);
+    ftp.PutFile(remoteDir + "/" + set.files[next++], [&file] { return file.read(8192); });
   });
   QObject::connect(&ftp, &quill::FtpControl::DisConnected, [&](int code, const QString& m) {
     if (!finished) {
@@ -94,7 +94,6 @@ double runControl(const QString& port, const FileSet& set, const QString& remote
       stop(true);
     }
   });
-  QObject::connect(&ftp, &quill::FtpControl::PutData, [&](QByteArray& data) { data = file.read(8192); });
   QObject::connect(&ftp, &quill::FtpControl::PutClose, [&] { file.close(); });
   QElapsedTimer clock;
   if (qEnvironmentVariableIsSet("FTPBENCH_TRACE"))

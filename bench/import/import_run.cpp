@@ -1,5 +1,6 @@
 // Imports a workbook into a database, as the generation run does, and prints
-// the time it took and the rows written. Used by run_bench.sh.
+// the time it took and the rows written; the process's peak memory goes to
+// stderr as "peak_rss_kb N". Used by run_bench.py. Any workbook format.
 //   quillant-import-bench WORKBOOK DATABASE [REPEATS]
 #include <sqlite3.h>
 
@@ -7,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,15 @@ static long long countRows(const std::string& db) {
   }
   sqlite3_close(h);
   return rows;
+}
+
+// This process's peak resident memory. Not getrusage's ru_maxrss: Linux
+// carries that over from the parent across exec.
+static long peakResidentKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  return -1;
 }
 
 int main(int argc, char** argv) {
@@ -45,5 +56,6 @@ int main(int argc, char** argv) {
   }
   std::sort(seconds.begin(), seconds.end());
   std::printf("%.6f %lld\n", seconds[seconds.size() / 2], countRows(argv[2]));
+  std::fprintf(stderr, "peak_rss_kb %ld\n", peakResidentKb());
   return 0;
 }

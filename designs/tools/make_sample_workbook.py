@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Writes the sample catalogue Data.xls of the Standard/Modern design.
 
-Usage: /usr/bin/python3 designs/tools/make_sample_workbook.py [OUTPUT.xls]
+Usage: /usr/bin/python3 designs/tools/make_sample_workbook.py [OUTPUT]
 
-The first row holds the column titles; each further row is one item:
-code, group, name, maker, price, flag ("0" = no badge; "1", "NEW", "SALE" ...),
-description. Needs python3-xlwt.
+OUTPUT ends in .xls (the default, the design's Data.xls), .xlsx, .ods or .csv;
+the other formats hold the same catalogue (see workbook_formats.py). The first
+row holds the column titles; each further row is one item: code, group, name,
+maker, price, flag ("0" = no badge; "1", "NEW", "SALE" ...), description.
+Needs python3-xlwt (and python3-openpyxl for .xlsx).
 """
 import os
 import sys
@@ -149,6 +151,12 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     default = os.path.join(here, "..", "Standard", "Modern", "Data.xls")
     target = sys.argv[1] if len(sys.argv) > 1 else default
+    if not target.lower().endswith(".xls"):
+        sys.path.insert(0, here)
+        import workbook_formats
+        workbook_formats.write(target, [("Catalogue", [TITLES] + [list(item) for item in ITEMS])])
+        print("%s: %d items" % (os.path.normpath(target), len(ITEMS)))
+        return
 
     book = xlwt.Workbook(encoding="utf-8")
     sheet = book.add_sheet("Catalogue")

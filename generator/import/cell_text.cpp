@@ -1,29 +1,41 @@
+// Cell values to text. Numbers go through std::to_chars with 15 significant
+// digits (the "%.15G" rule), whole numbers below 10^15 through the integer
+// conversion, which gives the same digits faster. Dates are day counts
+// turned into civil dates with the usual era arithmetic; the 1900 date
+// system's day 60 is the non-existent 29 February 1900 that spreadsheets
+// count.
 #include "generator/import/cell_text.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
-namespace quill::xls {
+namespace quill::cells {
 
 void numberText(double value, std::string& out) {
-  char buf[400];
-  if (value == 0) {  // also -0
-    out.assign("0");
+  if (value == 0 || !std::isfinite(value)) {  // -0 too
+    out.assign(value == 0 ? "0" : "#NUM!");
     return;
   }
-  if (std::isfinite(value) && value == std::trunc(value)) {
-    if (std::fabs(value) < 9.0e18) {
-      auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
-      out.assign(buf, r.ptr);
-    } else {
-      int n = std::snprintf(buf, sizeof buf, "%.0f", value);  // exact for whole doubles
-      out.assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
-    }
+  char buf[40];
+  if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
+    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(value));
+    out.assign(buf, r.ptr);
     return;
   }
-  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+  for (char* p = buf; p < r.ptr; ++p)
+    if (*p == 'e') *p = 'E';
   out.assign(buf, r.ptr);
+}
+
+bool parseNumber(std::string_view text, double& value) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+  return r.ec == std::errc() && r.ptr == text.data() + text.size() && std::isfinite(value);
 }
 
 namespace {
@@ -42,8 +54,44 @@ void civilFromDays(int64_t z, int& y, unsigned& m, unsigned& d) {
   y = static_cast<int>(yy + (m <= 2));
 }
 
+// Civil date to days since 1970-01-01 (proleptic Gregorian).
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
 constexpr int64_t kDays1899_12_30 = -25569;  // relative to 1970-01-01
 constexpr int64_t kDays1904_01_01 = -24107;
+
+void appendDateTime(int y, unsigned m, unsigned d, int64_t secOfDay, std::string& out) {
+  char buf[32];
+  int n;
+  if (secOfDay == 0) {
+    n = std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", y, m, d);
+  } else {
+    n = std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d", y, m, d,
+                      static_cast<int>(secOfDay / 3600), static_cast<int>(secOfDay / 60 % 60),
+                      static_cast<int>(secOfDay % 60));
+  }
+  out.assign(buf, static_cast<size_t>(n));
+}
+
+// Reads exactly n digits at text[pos]; false when they are not there.
+bool digits(std::string_view text, size_t& pos, size_t n, unsigned& value) {
+  if (text.size() - pos < n) return false;
+  value = 0;
+  for (size_t i = 0; i < n; ++i) {
+    char c = text[pos + i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  pos += n;
+  return true;
+}
 
 }  // namespace
 
@@ -73,14 +121,76 @@ bool dateText(double serial, bool date1904, std::string& out) {
   } else {
     civilFromDays(kDays1899_12_30 + day, y, m, d);
   }
-  if (secOfDay == 0) {
-    n = std::snprintf(buf, sizeof buf, "%04d-%02u-%02u", y, m, d);
-  } else {
-    n = std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d", y, m, d,
-                      static_cast<int>(secOfDay / 3600), static_cast<int>(secOfDay / 60 % 60),
-                      static_cast<int>(secOfDay % 60));
+  appendDateTime(y, m, d, secOfDay, out);
+  return true;
+}
+
+bool isoDateText(std::string_view iso, std::string& out) {
+  size_t pos = 0;
+  unsigned y, m, d, hh = 0, mm = 0, ss = 0;
+  if (!digits(iso, pos, 4, y) || pos >= iso.size() || iso[pos++] != '-' || !digits(iso, pos, 2, m) ||
+      pos >= iso.size() || iso[pos++] != '-' || !digits(iso, pos, 2, d))
+    return false;
+  double fraction = 0;
+  if (pos < iso.size() && (iso[pos] == 'T' || iso[pos] == ' ')) {
+    ++pos;
+    if (!digits(iso, pos, 2, hh) || pos >= iso.size() || iso[pos++] != ':' || !digits(iso, pos, 2, mm))
+      return false;
+    if (pos < iso.size() && iso[pos] == ':') {
+      ++pos;
+      if (!digits(iso, pos, 2, ss)) return false;
+      if (pos < iso.size() && (iso[pos] == '.' || iso[pos] == ',')) {
+        double scale = 0.1;
+        for (++pos; pos < iso.size() && iso[pos] >= '0' && iso[pos] <= '9'; ++pos, scale /= 10)
+          fraction += (iso[pos] - '0') * scale;
+      }
+    }
   }
-  out.assign(buf, n);
+  // A zone (Z, +hh:mm, -hh:mm) may follow; the sheet shows local time, so it is ignored.
+  if (pos < iso.size() && iso[pos] != 'Z' && iso[pos] != '+' && iso[pos] != '-') return false;
+  if (y < 1 || m < 1 || m > 12 || d < 1 || d > 31 || hh > 24 || mm > 59 || ss > 60) return false;
+  int64_t day = daysFromCivil(y, m, d);
+  int cy;
+  unsigned cm, cd;
+  civilFromDays(day, cy, cm, cd);
+  if (cm != m || cd != d) return false;  // 31 April
+  int64_t seconds = std::llround(static_cast<double>(hh * 3600 + mm * 60 + ss) + fraction);
+  if (seconds >= 86400) civilFromDays(day += seconds / 86400, cy, cm, cd);
+  seconds %= 86400;
+  if (cy > 9999) return false;
+  appendDateTime(cy, cm, cd, seconds, out);
+  return true;
+}
+
+bool parseIsoDuration(std::string_view iso, double& days) {
+  size_t pos = 0;
+  bool negative = false;
+  if (pos < iso.size() && iso[pos] == '-') negative = true, ++pos;
+  if (pos >= iso.size() || iso[pos++] != 'P') return false;
+  double seconds = 0;
+  bool inTime = false, any = false;
+  while (pos < iso.size()) {
+    if (iso[pos] == 'T') {
+      if (inTime) return false;
+      inTime = true;
+      ++pos;
+      continue;
+    }
+    double n;
+    auto r = std::from_chars(iso.data() + pos, iso.data() + iso.size(), n);
+    if (r.ec != std::errc() || r.ptr == iso.data() + iso.size() || !(n >= 0)) return false;
+    pos = static_cast<size_t>(r.ptr - iso.data());
+    char unit = iso[pos++];
+    if (!inTime && unit == 'D') seconds += n * 86400;
+    else if (!inTime && (unit == 'Y' || unit == 'M') && n == 0) {}  // "P0Y0M0DT..."
+    else if (inTime && unit == 'H') seconds += n * 3600;
+    else if (inTime && unit == 'M') seconds += n * 60;
+    else if (inTime && unit == 'S') seconds += n;
+    else return false;
+    any = true;
+  }
+  if (!any || !std::isfinite(seconds)) return false;
+  days = (negative ? -seconds : seconds) / 86400.0;
   return true;
 }
 
@@ -141,4 +251,4 @@ bool isBuiltinDateFormat(uint16_t index) {
          (index >= 71 && index <= 81);
 }
 
-}  // namespace quill::xls
+}  // namespace quill::cells

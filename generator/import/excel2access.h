@@ -1,6 +1,6 @@
-// The workbook import: every worksheet of an .xls workbook copied into a
-// fresh SQLite catalogue database (named Data.mdb by the run), one text table
-// per worksheet.
+// The workbook import: every worksheet of a workbook (.xls, .xlsx, .ods or
+// .csv; see workbook_reader.h) copied into a fresh SQLite catalogue database
+// (named Data.mdb by the run), one text table per worksheet.
 #pragma once
 
 #include <string>

@@ -21,10 +21,10 @@ class TerminalStatus : public StatusDisplay {
   void started() override;
   void entryStarted(const std::string& statusText, int position, int total) override;
   void setDebugText(const std::string& text) override;
-  void notice(const std::string& text) override;
   // The explanation is printed with the error by the terminal prompter.
   void failed(const std::string&) override {}
   void processEvents() override {}
+  void notice(const std::string& text) override;
   bool cancelFlag() const override;
 
  private:

@@ -15,6 +15,7 @@
 #include "common/automation_error.h"
 #include "common/variant.h"
 #include "generator/import/excel2access.h"
+#include "generator/import/workbook_file.h"
 #include "generator/pages/output_journal.h"
 #include "generator/run/generated_pages.h"
 #include "generator/script/script_host.h"
@@ -90,14 +91,16 @@ std::string GenerationRun::printoutFile() {
 void GenerationRun::perform() {
   place_ = RunPlace();
   place_.projectFile = context_.projectDoc ? context_.projectDoc->filePath() : std::string();
-  place_.workbook = context_.projectFolder + "Data.xls";
   writtenPages_.clear();
   display_.started();
   display_.processEvents();
   pages::OutputJournal journal(fs::path(context_.projectFolder + "Output"));
 
   place_.stage = RunPlace::Stage::Importing;
-  const std::string failure = importer_(place_.workbook, context_.projectFolder + "Data.mdb");
+  const WorkbookChoice workbook = findWorkbook(context_.projectFolder);
+  place_.workbook = workbook.path;
+  if (!workbook.passedOver.empty()) display_.notice(describeChoice(workbook));
+  const std::string failure = importer_(workbook.path, context_.projectFolder + "Data.mdb");
   if (!failure.empty()) throw ImportFailure(failure);
 
   script::ScriptHost host;

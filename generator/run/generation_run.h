@@ -1,4 +1,5 @@
-// One generation run: the workbook is imported into Data.mdb, then every
+// One generation run: the workbook (Data.xls, .xlsx, .ods or .csv; the
+// newest, with a notice, when several exist) is imported into Data.mdb, then every
 // selected script entry of the project runs in a fresh script host with the
 // statement OutputFile "<project folder>", its DebugMsg is shown and a
 // non-empty ErrMsg ends the run. Independent of any window: the display and

@@ -74,8 +74,6 @@ void frmStatus::entryStarted(const std::string& statusText, int, int) { statusLa
 
 void frmStatus::setDebugText(const std::string& text) { debugText_->setPlainText(q(text)); }
 
-void frmStatus::notice(const std::string& text) { debugText_->appendPlainText(q(text)); }
-
 // The window stays up behind the failure's message box: its status line says
 // what went wrong instead of the entry that was running.
 void frmStatus::failed(const std::string& explanation) {
@@ -84,6 +82,8 @@ void frmStatus::failed(const std::string& explanation) {
 }
 
 void frmStatus::processEvents() { QCoreApplication::processEvents(); }
+
+void frmStatus::notice(const std::string& text) { debugText_->appendPlainText(q(text)); }
 
 void frmStatus::confirmCancel() {
   if (cancelFlag_) return;

@@ -32,9 +32,9 @@ class frmStatus : public QDialog, public StatusDisplay {
   void started() override;
   void entryStarted(const std::string& statusText, int position, int total) override;
   void setDebugText(const std::string& text) override;
-  void notice(const std::string& text) override;
   void failed(const std::string& explanation) override;
   void processEvents() override;
+  void notice(const std::string& text) override;
   bool cancelFlag() const override { return cancelFlag_; }
 
  protected:

@@ -3,8 +3,8 @@
 // 127.0.0.1 that answers exactly as each test tells it.
 #pragma once
 
-#include <QApplication>
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <ostream>
 
 #include "ftpcontrol/ftp_control.h"
@@ -24,11 +25,14 @@ inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toS
 
 namespace ftptest {
 
-inline void ensureApp() {
+// The application object, once per process (QApplication where a test shows
+// the widget).
+template <class App = QCoreApplication>
+void ensureApp() {
   static int argc = 1;
   static char name[] = "ftpcontrol_test";
   static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new QApplication(argc, argv);
+  if (!QCoreApplication::instance()) new App(argc, argv);
 }
 
 // Runs the event loop until pred() holds or the time is up.
@@ -49,16 +53,17 @@ inline void settle(int ms = 150) {
   waitUntil([] { return false; }, ms);
 }
 
-// Records the control's signals as readable lines, in order.
+// Records the control's signals as readable lines, in order; messages for a
+// message box are recorded as "Message <text>".
 struct Recorder {
   QStringList events;
   QStringList traces;
   QByteArray got;  // GetData concatenated
   QStringList dirLines;
-  std::function<void(QByteArray&)> putData;
+  std::function<QByteArray()> putData;
   int done = 0;
   int lastCode = 0;
-  QString lastStat, lastMsg;
+  QString lastMsg;
 
   void attach(quill::FtpControl& c) {
     using quill::FtpControl;
@@ -71,15 +76,11 @@ struct Recorder {
       events << QStringLiteral("CommandDone %1 %2 %3").arg(code).arg(s, m);
       ++done;
       lastCode = code;
-      lastStat = s;
       lastMsg = m;
     });
     QObject::connect(&c, &FtpControl::GetOpen, [this](const QString& f) { events << "GetOpen " + f; });
     QObject::connect(&c, &FtpControl::GetData, [this](const QByteArray& d) { got += d; });
     QObject::connect(&c, &FtpControl::GetClose, [this] { events << "GetClose"; });
-    QObject::connect(&c, &FtpControl::PutData, [this](QByteArray& d) {
-      if (putData) putData(d);
-    });
     QObject::connect(&c, &FtpControl::PutClose, [this] { events << "PutClose"; });
     QObject::connect(&c, &FtpControl::DirOpen, [this] { events << "DirOpen"; });
     QObject::connect(&c, &FtpControl::DirData, [this](const QString& l) {
@@ -90,20 +91,34 @@ struct Recorder {
     QObject::connect(&c, &FtpControl::TransError, [this](int n, const QString& d, const QString& w) {
       events << QStringLiteral("TransError %1 %2 %3").arg(n).arg(d, w);
     });
+    c.setMessageHandler([this](const QString& m) { events << "Message " + m; });
   }
 
+  // The data source for PutFile/AppendFile: whatever putData hands out.
+  quill::FtpControl::DataSource source() {
+    return [this] { return putData ? putData() : QByteArray(); };
+  }
   // Hands out `data` in blocks of `block` bytes, then an empty block.
-  void feed(QByteArray data, int block = 8192) {
+  quill::FtpControl::DataSource feed(QByteArray data, int block = 8192) {
     auto pos = std::make_shared<qsizetype>(0);
-    putData = [data, block, pos](QByteArray& out) {
-      out = data.mid(*pos, block);
+    putData = [data, block, pos] {
+      const QByteArray out = data.mid(*pos, block);
       *pos += out.size();
+      return out;
     };
+    return source();
+  }
+  // Whether an event or trace line begins with `what`.
+  bool seen(const QString& what) const {
+    for (const QStringList* l : {&events, &traces})
+      for (const QString& e : *l)
+        if (e.startsWith(what)) return true;
+    return false;
   }
 };
 
 // A server that answers as the test says: onLine is called for every command
-// line received; the test replies with send().
+// line received; the test replies with send() or play().
 class ScriptedServer {
  public:
   ScriptedServer() {
@@ -111,8 +126,7 @@ class ScriptedServer {
     QObject::connect(&server_, &QTcpServer::newConnection, [this] {
       client = server_.nextPendingConnection();
       QObject::connect(client, &QTcpSocket::readyRead, [this] { onRead(); });
-      QObject::connect(client, &QTcpSocket::disconnected, [this] { clientClosed = true; });
-      if (!greeting.isEmpty()) send(greeting);
+      play(greeting);
     });
     QObject::connect(&dataServer_, &QTcpServer::newConnection, [this] {
       adoptData(dataServer_.nextPendingConnection());
@@ -134,22 +148,68 @@ class ScriptedServer {
     if (client) client->disconnectFromHost();
   }
 
-  // Opens the passive data listener and gives the reply announcing it.
+  // Plays a reply script: steps separated by '|', each a reply line (sent
+  // with CR LF) or one of
+  //   <raw:TEXT>     TEXT as is          <pasv>    opens the passive listener, announces it
+  //   <dead-pasv>    announces a port nobody listens on
+  //   <connect>      connects back to the last PORT
+  //   <up>           waits for the data connection
+  //   <data:BYTES>   sends on it         <close>   closes it
+  //   <eof>          waits for the client's end of the upload
+  //   <settle>       lets the event loop run a moment
+  //   <until:WHAT>   waits until the control raised the event or trace WHAT
+  void play(const QByteArray& script) {
+    for (const QByteArray& step : script.split('|')) {
+      if (!step.startsWith('<')) send(step + "\r\n");
+      else if (step.startsWith("<raw:")) send(argument(step));
+      else if (step == "<pasv>") send(pasvReply());
+      else if (step == "<dead-pasv>") send(deadPasvReply());
+      else if (step == "<connect>") connectActive();
+      else if (step == "<up>") waitUntil([&] { return data && data->state() == QAbstractSocket::ConnectedState; });
+      else if (step.startsWith("<data:")) sendData(argument(step));
+      else if (step == "<close>") closeData();
+      else if (step == "<eof>") waitUntil([&] { return dataEof; });
+      else if (step == "<settle>") settle(50);
+      else if (step.startsWith("<until:")) waitUntil([&] { return seen && seen(QString::fromUtf8(argument(step))); });
+    }
+  }
+
+  QByteArray greeting = "220 ready";
+  std::function<void(const QString& line)> onLine;
+  std::function<bool(const QString&)> seen;  // for <until:...>
+  QStringList lines;           // command lines received (Latin-1), without CR LF
+  QTcpSocket* client = nullptr;
+  QTcpSocket* data = nullptr;
+  QByteArray dataIn;
+  bool dataEof = false;
+
+ private:
+  static QByteArray argument(const QByteArray& step) {
+    const qsizetype colon = step.indexOf(':');
+    return step.mid(colon + 1, step.size() - colon - 2);
+  }
   QByteArray pasvReply() {
     dataServer_.close();
     dataServer_.listen(QHostAddress::LocalHost, 0);
-    const quint16 p = dataServer_.serverPort();
+    return announce(dataServer_.serverPort());
+  }
+  static QByteArray deadPasvReply() {
+    QTcpServer probe;  // a free loopback port, closed again
+    probe.listen(QHostAddress::LocalHost, 0);
+    return announce(probe.serverPort());
+  }
+  static QByteArray announce(quint16 p) {
     return QStringLiteral("227 Entering Passive Mode (127,0,0,1,%1,%2)\r\n").arg(p >> 8).arg(p & 255).toLatin1();
   }
-  // Connects the data connection back to the client, as PORT asked.
-  void connectActive(const QString& portLine) {
-    const QStringList f = portLine.mid(5).split(',');
+  void connectActive() {
+    QStringList f;
+    for (const QString& l : lines)
+      if (l.startsWith("PORT ")) f = l.mid(5).split(',');
     auto* s = new QTcpSocket;
     s->connectToHost(QStringLiteral("%1.%2.%3.%4").arg(f[0], f[1], f[2], f[3]),
                      static_cast<quint16>(f[4].toInt() * 256 + f[5].toInt()));
     adoptData(s);
   }
-  bool dataUp() const { return data && data->state() == QAbstractSocket::ConnectedState; }
   void sendData(const QByteArray& d) {
     if (!data) return;
     data->write(d);
@@ -158,28 +218,15 @@ class ScriptedServer {
   void closeData() {
     if (data) data->disconnectFromHost();
   }
-
-  QByteArray greeting = "220 ready\r\n";
-  std::function<void(const QString& line)> onLine;
-  QStringList lines;         // command lines received (Latin-1), without CR LF
-  QList<QByteArray> rawLines;  // the same as bytes
-  QTcpSocket* client = nullptr;
-  bool clientClosed = false;
-  QTcpSocket* data = nullptr;
-  QByteArray dataIn;
-  bool dataEof = false;
-
- private:
   void onRead() {
     buffer_ += client->readAll();
     for (;;) {
       const qsizetype end = buffer_.indexOf("\r\n");
       if (end < 0) break;
-      const QByteArray raw = buffer_.left(end);
+      const QString line = QString::fromLatin1(buffer_.left(end));
       buffer_.remove(0, end + 2);
-      rawLines << raw;
-      lines << QString::fromLatin1(raw);
-      if (onLine) onLine(QString::fromLatin1(raw));
+      lines << line;
+      if (onLine) onLine(line);
     }
   }
   void adoptData(QTcpSocket* s) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "generator/run/generated_pages.h"
 
 #include "test_project.h"
@@ -36,7 +38,8 @@ class RunTest : public ::testing::Test {
     loadCaptionDocument(context, p.appFolder());
     loadProject(context, p.projectFile());
     GenerationRun generation(context, display, prompter);
-    generation.setImporter([this](const std::string&, const std::string& db) {
+    generation.setImporter([this](const std::string& workbook, const std::string& db) {
+      importedWorkbook = workbook;
       std::ofstream(db) << "db";
       return importFailure;
     });
@@ -51,6 +54,7 @@ class RunTest : public ::testing::Test {
   RecordingPrompter prompter;
   std::string importFailure;
   std::string explanation;
+  std::string importedWorkbook;
 };
 
 }  // namespace
@@ -180,4 +184,18 @@ TEST_F(RunTest, PagesTheLastSuccessfulRunMadeAndThisOneDidNotAreRemoved) {
   EXPECT_FALSE(fs::exists(p.folder() / "Output" / "c.htm"));
   EXPECT_EQ(readFile(p.folder() / "Output" / "hand.htm"), "made by hand");
   EXPECT_EQ(readGeneratedPages(p.folderText()), std::set<std::string>{"a.htm"});
+}
+
+TEST_F(RunTest, TheNewestWorkbookIsImportedAndTheRunSaysWhich) {
+  TestProject p;
+  p.writeScript("a.lua", recordingScript("a"));
+  p.writeProject({{"True", "a.lua", "A"}});
+  TestProject::writeBytes(p.folder() / "Data.xls", "old");
+  TestProject::writeBytes(p.folder() / "Data.csv", "Code\nA\n");
+  fs::last_write_time(p.folder() / "Data.xls", fs::file_time_type::clock::now() - std::chrono::hours(24));
+  EXPECT_EQ(run(p), "");
+  EXPECT_EQ(importedWorkbook, (p.folder() / "Data.csv").string());
+  ASSERT_EQ(display.notices.size(), 1u);
+  EXPECT_NE(display.notices[0].find("importing the newest, Data.csv"), std::string::npos) << display.notices[0];
+  EXPECT_NE(display.notices[0].find("not Data.xls"), std::string::npos) << display.notices[0];
 }

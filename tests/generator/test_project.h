@@ -123,8 +123,7 @@ class TestProject {
 // Records what a run shows.
 class RecordingDisplay : public StatusDisplay {
  public:
-  std::vector<std::string> statusLines, positions, debugTexts;  // positions: "k/n"
-  std::vector<std::string> notices, failures;
+  std::vector<std::string> statusLines, positions, debugTexts, notices, failures;  // positions: "k/n"
   std::string title;
   bool cancel = false;
   int cancelAfterEntries = -1;  // sets the cancel flag once this many entries started

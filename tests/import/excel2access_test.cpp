@@ -189,8 +189,10 @@ TEST(Excel2Access, BadWorkbooksGiveClearDescriptionsAndNoStaleCatalogue) {
   EXPECT_EQ(attempt(dir / "empty.xls"), "The workbook " + (dir / "empty.xls") + " is empty.");
   writeFile(dir / "notes.xls", "Code,Name\nA1,Pen\n");
   EXPECT_EQ(attempt(dir / "notes.xls"), "The file " + (dir / "notes.xls") + " is not an Excel workbook (.xls).");
+  // A zip package is read as the workbook it holds, whatever its name says.
   writeFile(dir / "new.xls", std::string("PK\x03\x04", 4) + std::string(100, '\0'));
-  EXPECT_NE(attempt(dir / "new.xls").find("(.xlsx)"), std::string::npos);
+  EXPECT_EQ(attempt(dir / "new.xls"), "The workbook " + (dir / "new.xls") +
+                                          " is damaged: it is not a complete zip package (Not a zip archive).");
   writeFile(dir / "olebad.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(50, 'x'));
   EXPECT_NE(attempt(dir / "olebad.xls").find("is damaged"), std::string::npos);
 

@@ -1,4 +1,7 @@
-#include "ftpcontrol/ftp_widget.h"
+// The widget holds the label in a zero-margin layout and follows the
+// control's LabelChanged signal; it also routes the control's messages to a
+// message box with an exclamation icon.
+#include "ftpcontrol/widget/ftp_widget.h"
 
 #include <QLabel>
 #include <QMessageBox>
