@@ -100,6 +100,7 @@ class Checker {
 
   void characterData() {
     while (pos_ < text_.size() && text_[pos_] != '<') {
+      if (textStart_ == std::string_view::npos && !isSpace(text_[pos_])) textStart_ = pos_;
       if (text_[pos_] == '&') {
         entity("in text");
         continue;
@@ -120,6 +121,11 @@ class Checker {
     const std::string_view tag = name();
     if (tag.empty()) throw Fault{at, "a bare '<' must be written &lt;"};
     const bool empty = attributes(tag, "/>");
+    if (empty && textStart_ != std::string_view::npos)
+      throw Fault{textStart_, "the reader drops text that stands right before an empty-element tag (<" +
+                                  std::string(tag) + "/>); move it after the tag or write <" + std::string(tag) +
+                                  "></" + std::string(tag) + ">"};
+    textStart_ = std::string_view::npos;
     if (open_.empty()) rootSeen = true;
     if (!empty) open_.push_back({tag, at});
   }
@@ -136,6 +142,7 @@ class Checker {
       throw Fault{at, "the end tag </" + std::string(tag) + "> does not close <" + std::string(open_.back().name) +
                           ">, opened at " + position(open_.back().at)};
     open_.pop_back();
+    textStart_ = std::string_view::npos;
   }
 
   void declaration() {
@@ -211,6 +218,7 @@ class Checker {
 
   std::string_view text_;
   size_t pos_ = 0;
+  size_t textStart_ = std::string_view::npos;  // non-blank text since the last tag
   std::vector<Open> open_;
 };
 

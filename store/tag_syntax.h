@@ -9,7 +9,8 @@
 // </name> or <name attrs/>, attributes separated by spaces only, every value
 // in double quotes; text and values hold no bare '<', '>' or '&' (only the
 // entities &amp; &lt; &gt; &quot; &apos;); no comments, CDATA, doctype or
-// other processing instructions; no repeated attribute.
+// other processing instructions; no repeated attribute; no text right before
+// an empty-element tag (the reader drops it).
 #pragma once
 
 #include <optional>

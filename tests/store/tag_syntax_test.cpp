@@ -15,11 +15,12 @@ TEST(TagSyntax, AcceptsWhatTheProgramsWriteAndIndentedHandEdits) {
   auto node = textToNode("<a/>");
   node->setAttr("Name", "\xE6\x97\xA5 \"q\" <&> 'x'");
   node->setText("1 > 0 & 2 < 3\r\nline");
-  node->appendNode(textToNode("<b c=\"\"/>"));
+  node->appendNode(textToNode("<b c=\"\">t</b>"));
   const std::string texts[] = {
       "<a/>",
       "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a>\r\n  <b x = \"1\"  y=\"&amp;&lt;&gt;&quot;&apos;\"/>\r\n</a >\r\n",
       "<Project Name=\"M\"><Scripts><Script Selected=\"True\"/></Scripts><Setup><Ftp Ip=\"\"/></Setup></Project>",
+      "<a>x<b>y</b>z<c></c></a>",
       "<?xml version=\"1.0\"?>" + nodeToText(*node),
   };
   for (const std::string& text : texts) EXPECT_EQ(findTagSyntaxFault(text), std::nullopt) << text;
@@ -49,6 +50,7 @@ TEST(TagSyntax, FindsTheFirstFaultAtItsLineAndColumn) {
       {"<a/><b/>", 1, 5, "second top-level element"},
       {"<a/>x", 1, 5, "text outside"},
       {"<a><!-- note --></a>", 1, 4, "comments"},
+      {"<a>\n  x <b/></a>", 2, 3, "drops text that stands right before an empty-element tag (<b/>)"},
       {"<a><?xml version=\"1.0\"?></a>", 1, 4, "very start"},
       {"<?xml version=\"1.0\"?>", 1, 22, "no element"},
       {"\xC3\xA9t\xC3\xA9 <a/>", 1, 1, "text outside"},
