@@ -73,6 +73,9 @@ std::string explainOtherFailure(const RunPlace& place) {
   if (place.stage == RunPlace::Stage::ReadingEntry)
     return "Entry " + std::to_string(place.entryPosition) + " of the script list in the project file " +
            place.projectFile + " cannot be run as it stands: fix it in the designer (or with tagdoc), then run again.";
+  if (place.stage == RunPlace::Stage::ReadingCaptions)
+    return "The program's caption file " + place.captionFile +
+           " lacks a text that the run shows: install the program again.";
   if (place.stage == RunPlace::Stage::RunningScript)
     return "The script " + place.scriptFile + " of " + entry(place) +
            " failed with the error below: fix the script or what the error names, then run again.";

@@ -14,8 +14,9 @@ class ScriptError;
 
 // Where the run was when it failed.
 struct RunPlace {
-  enum class Stage { Preparing, Importing, ReadingEntry, RunningScript };
+  enum class Stage { Preparing, Importing, ReadingEntry, ReadingCaptions, RunningScript };
   Stage stage = Stage::Preparing;
+  std::string captionFile;   // the program's qlang.xml
   std::string projectFile;   // ProjectDef.prj
   std::string workbook;      // Data.xls
   int entryPosition = 0;     // 1-based position of the entry in the script list
@@ -32,8 +33,8 @@ std::string explainImportFailure(const RunPlace& place);
 std::string explainUnreadableScript(const RunPlace& place);
 std::string explainScriptError(const RunPlace& place, const script::ScriptError& error);
 std::string explainReportedFailure(const RunPlace& place);
-// Any other error: of the entry's attributes while it was being read,
-// otherwise a general sentence.
+// Any other error: of the entry's attributes while it was being read, of the
+// caption file while a text was taken from it, otherwise a general sentence.
 std::string explainOtherFailure(const RunPlace& place);
 
 }  // namespace quill

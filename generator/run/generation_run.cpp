@@ -90,6 +90,7 @@ std::string GenerationRun::printoutFile() {
 
 void GenerationRun::perform() {
   place_ = RunPlace();
+  place_.captionFile = context_.appFolder + "qlang.xml";
   place_.projectFile = context_.projectDoc ? context_.projectDoc->filePath() : std::string();
   writtenPages_.clear();
   display_.started();
@@ -148,7 +149,7 @@ void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
   script::watchFileWrites(host, [journal](const std::string& file) { journal->fileWritten(fs::path(file)); });
   host.addCode(*text, scriptName);
 
-  place_.stage = RunPlace::Stage::Preparing;
+  place_.stage = RunPlace::Stage::ReadingCaptions;
   display_.entryStarted(name + messageNode_->getAttr("Outputing", ""), position, total);
   display_.processEvents();
 
