@@ -18,8 +18,8 @@
 
 #include "generator/project/project_context.h"
 #include "generator/report/prompter.h"
-#include "generator/run/failure_explanation.h"
 #include "generator/report/status_display.h"
+#include "generator/run/failure_explanation.h"
 
 namespace quill {
 

@@ -92,7 +92,7 @@ TEST_F(RunTest, ImportFailureStopsTheRunBeforeAnyScript) {
 TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndAnExplanationAndKeepTheDatabase) {
   struct Case {
     std::string selected;  // "" leaves the attribute out
-    std::string script;    // "" writes an empty file, "-" none at all
+    std::string script;    // "" writes an empty file
     std::string result;
     std::string explanation;  // how it begins
     std::vector<std::string> debugTexts;
@@ -110,14 +110,12 @@ TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndAnExplanationAndKeepTheDatabase
        "The script <folder>Script/first.lua of the entry \"First\" failed at line 3", {}},
       {"True", "", "PrintoutFile:The script file <folder>Script/first.lua is empty",
        "The script file <folder>Script/first.lua of the entry \"First\" is empty: restore it, or clear", {}},
-      {"True", "-", "PrintoutFile:The script file <folder>Script/first.lua does not exist",
-       "The script file <folder>Script/first.lua of the entry \"First\" does not exist", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.result);
     TestProject p;
-    if (c.script != "-") TestProject::writeBytes(p.folder() / "Script" / "first.lua", "");
-    if (!c.script.empty() && c.script != "-") p.writeScript("first.lua", c.script);
+    TestProject::writeBytes(p.folder() / "Script" / "first.lua", "");
+    if (!c.script.empty()) p.writeScript("first.lua", c.script);
     p.writeScript("second.lua", recordingScript("second"));
     p.writeProject({{c.selected, "first.lua", "First"}, {"True", "second.lua", "Second"}});
     const auto withFolder = [&](std::string text) {

@@ -212,34 +212,6 @@ TEST_F(PagesTest, AGroupPageNeverReplacesAnotherPageOfTheRun) {
   EXPECT_EQ(read("Output/Detail_none.htm"), "Detail_none");
   EXPECT_TRUE(exists("Output/Good.htm"));
   EXPECT_EQ(outputCount(), 3u);
-
-  fs::remove(base_ / "Data.mdb");
-  makeDb({item("x", "Detail_X"), item("2", "SUBJECT")});
-  EXPECT_EQ(run<clsImgList>()->errMsg(), "The group \"SUBJECT\" cannot have a page of its own: SUBJECT.htm would "
-                                         "replace the category page Subject.htm");
-}
-
-// A first worksheet without the columns the pages need is said plainly.
-TEST_F(PagesTest, MissingColumnsOfTheFirstWorksheetAreNamed) {
-  struct Case {
-    const char* table;
-    const char* errMsg;
-  } cases[] = {
-      {"CREATE TABLE SHEET1(COL1 TEXT)", "The first worksheet has no columns. The pages need the item code in column "
-                                         "A, the group in column B and the maker in column D of the first worksheet, "
-                                         "below a row of titles (no such column: COL2)."},
-      {"CREATE TABLE SHEET1(COL1 TEXT, COL2 TEXT, COL3 TEXT); INSERT INTO SHEET1 VALUES('a', 'G', 'n')",
-       "The first worksheet has no column D. The pages need"},
-  };
-  writeFile("Html/ItemList.htm", "{GroupName}");
-  for (const Case& c : cases) {
-    fs::remove(base_ / "Data.mdb");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((base_ / "Data.mdb").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, c.table, nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-    EXPECT_THAT(run<clsImgList>()->errMsg(), StartsWith(c.errMsg));
-  }
 }
 
 TEST_F(PagesTest, ItemListBlankGroupHasNoPageAndIsNoError) {
