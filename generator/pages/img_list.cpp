@@ -67,8 +67,8 @@ void clsImgList::checkNoOtherPage(const std::string& group, const std::string& f
       other = "the page " + detailPageName(*code) + " of the item \"" + *code + "\"";
   }
   if (!other.empty())
-    throw PageError("The group \"" + group + "\" cannot have a page of its own: " + fileName + " would replace " +
-                    other);
+    throw PageError(PageError::Concern::Workbook, {},
+                    "The group \"" + group + "\" cannot have a page of its own: " + fileName + " would replace " + other);
 }
 
 void clsImgList::writeContainer(MarlPart& child) {

@@ -1,11 +1,12 @@
 // What a generation run needs to learn from the page generators and scripts
 // it starts, which reach it through nothing else (a script creates its
 // generator by name): every file written into the project's Output folder,
-// and the template that stopped a generator. The run opens one journal on its
+// and what a person has to change when a generator failed. The run opens one journal on its
 // thread; writers find it with OutputJournal::current() and tell it.
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -30,16 +31,21 @@ class OutputJournal {
   // The files written, relative to the output folder, '/'-separated.
   const std::set<std::string>& writtenFiles() const noexcept { return written_; }
 
-  // A template that could not be loaded (its full path).
-  void templateFailed(std::string file) { failedTemplate_ = std::move(file); }
-  // The template that failed since the last call, or "".
-  std::string takeFailedTemplate() { return std::exchange(failedTemplate_, {}); }
+  // What a page generator's failure concerns: the file to change.
+  struct Failure {
+    enum class Concern { Template, Workbook, OutputFolder };
+    Concern concern;
+    std::string file;  // the template or the page; "" for the workbook
+  };
+  void generatorFailed(Failure failure) { failure_ = std::move(failure); }
+  // The last failure since the previous call, if any.
+  std::optional<Failure> takeGeneratorFailure() { return std::exchange(failure_, std::nullopt); }
 
  private:
   std::string outputPrefix_;            // the folder as given, with a trailing '/'
   std::filesystem::path outputFolder_;  // absolute, normalised
   std::set<std::string> written_;
-  std::string failedTemplate_;
+  std::optional<Failure> failure_;
   OutputJournal* previous_;
 };
 

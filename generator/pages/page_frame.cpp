@@ -25,7 +25,7 @@ void PageGenerator::outputFile(std::string_view folder) {
   try {
     generate();
   } catch (const std::exception& e) {
-    errMsg_ = e.what();
+    recordFailure(e);
   }
   if (catalogue_) catalogue_->endRead();
 }
@@ -39,10 +39,7 @@ std::shared_ptr<MarlPart> PageGenerator::loadTemplate(std::string_view relativeP
   MarlDoc doc;
   const std::string file = path_ + std::string(relativePath);
   const std::string message = doc.loadFile(file);
-  if (!message.empty()) {
-    if (OutputJournal* journal = OutputJournal::current()) journal->templateFailed(file);
-    throw PageError(message);
-  }
+  if (!message.empty()) throw PageError(PageError::Concern::Template, file, message);
   return doc.rootPart();
 }
 
@@ -77,12 +74,24 @@ void PageGenerator::savePage(std::string_view fileName) const {
       error = errno;
     }
   }
-  if (failed) throw PageError("Cannot write the page " + file + ": " + std::strerror(error));
+  if (failed)
+    throw PageError(PageError::Concern::OutputFolder, file, "Cannot write the page " + file + ": " + std::strerror(error));
 }
 
 void PageGenerator::checkPageName(std::string_view what, const std::string& value, bool allowEmpty) {
   if (const auto why = pageNameProblem(value, allowEmpty))
-    throw PageError("The " + std::string(what) + " \"" + value + "\" cannot name a page file: " + std::string(*why));
+    throw PageError(PageError::Concern::Workbook, {},
+                    "The " + std::string(what) + " \"" + value + "\" cannot name a page file: " + std::string(*why));
+}
+
+void PageGenerator::recordFailure(const std::exception& e) {
+  errMsg_ = e.what();
+  OutputJournal* journal = OutputJournal::current();
+  if (!journal) return;
+  if (const auto* page = dynamic_cast<const PageError*>(&e))
+    journal->generatorFailed({page->concern(), page->file()});
+  else if (dynamic_cast<const CatalogueError*>(&e))
+    journal->generatorFailed({OutputJournal::Failure::Concern::Workbook, {}});
 }
 
 void PageGenerator::addDebugMsg(std::string_view text) {

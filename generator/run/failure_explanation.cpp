@@ -62,9 +62,20 @@ std::string explainScriptError(const RunPlace& place, const script::ScriptError&
 }
 
 std::string explainReportedFailure(const RunPlace& place) {
-  if (!place.templateFile.empty())
-    return "The template " + place.templateFile + " could not be used, so " + entry(place) +
-           " stopped: fix the template where the message below says, then run again.";
+  using Concern = pages::OutputJournal::Failure::Concern;
+  if (place.generatorFailure) {
+    switch (place.generatorFailure->concern) {
+      case Concern::Template:
+        return "The template " + place.generatorFailure->file + " could not be used, so " + entry(place) +
+               " stopped: fix the template where the message below says, then run again.";
+      case Concern::Workbook:
+        return "The workbook " + place.workbook + " holds something that " + entry(place) +
+               " cannot make a page of: change it in the workbook as the message below says, then run again.";
+      case Concern::OutputFolder:
+        return "The page " + place.generatorFailure->file + " could not be written, so " + entry(place) +
+               " stopped: check that the Output folder and its files can be written, then run again.";
+    }
+  }
   return "The script " + place.scriptFile + " of " + entry(place) +
          " stopped the run with the message below: fix what it names, then run again.";
 }

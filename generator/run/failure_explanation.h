@@ -4,7 +4,10 @@
 // ErrMsg) follows it unchanged.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "generator/pages/output_journal.h"
 
 namespace quill {
 
@@ -22,7 +25,8 @@ struct RunPlace {
   int entryPosition = 0;     // 1-based position of the entry in the script list
   std::string entryName;     // its Name, when it has one
   std::string scriptFile;    // its script file
-  std::string templateFile;  // a template that a page generator of the entry could not load
+  // What a page generator of the entry said its failure concerns.
+  std::optional<pages::OutputJournal::Failure> generatorFailure;
 };
 
 // Why a script file cannot be run, as a predicate: "does not exist", "is

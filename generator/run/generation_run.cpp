@@ -6,7 +6,7 @@
 // through only before the import and before each entry, the points where a
 // cancel can land. An output journal is open while the run works, so that
 // the page generators and the scripts' file writes tell it which pages they
-// made and which template stopped them; the run keeps track of where it is
+// made and what stopped them; the run keeps track of where it is
 // (RunPlace) so that a failure can be explained in plain words.
 #include "generator/run/generation_run.h"
 
@@ -118,7 +118,7 @@ void GenerationRun::perform() {
     const std::string* name = entry->attrTable().find("Name");
     place_.entryName = name ? *name : std::string();
     place_.scriptFile.clear();
-    place_.templateFile.clear();
+    place_.generatorFailure.reset();
     if (!Variant(entryAttr(entry, "Selected")).toBool()) continue;
     runEntry(host, entry, ++position, selected);
   }
@@ -144,7 +144,7 @@ void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
 
   place_.stage = RunPlace::Stage::RunningScript;
   pages::OutputJournal* journal = pages::OutputJournal::current();
-  journal->takeFailedTemplate();
+  journal->takeGeneratorFailure();
   host.reset();
   script::watchFileWrites(host, [journal](const std::string& file) { journal->fileWritten(fs::path(file)); });
   host.addCode(*text, scriptName);
@@ -157,7 +157,7 @@ void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
   host.executeStatement(script::outputFileStatement(context_.projectFolder));
   display_.setDebugText(host.eval("DebugMsg").toText());
   if (std::string errMsg = host.eval("ErrMsg").toText(); !errMsg.empty()) {
-    place_.templateFile = journal->takeFailedTemplate();
+    place_.generatorFailure = journal->takeGeneratorFailure();
     throw ReportedFailure(errMsg);
   }
 }

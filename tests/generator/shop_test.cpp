@@ -111,6 +111,8 @@ TEST_F(ShopTest, AGroupNamedLikeAnotherPageFailsOnlyItsOwnPage) {
   writeWorkbook(rows);
   const Result r = run();
   EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, StartsWith("quillant: error: The workbook " + (shop_ / "Data.xls").string() +
+                                " holds something that the entry \"Category pages\" cannot make a page of"));
   EXPECT_THAT(r.err, HasSubstr("The group \"index\" cannot have a page of its own: index.htm would replace the "
                                "code index page Index.htm"));
   EXPECT_THAT(readFile(output("Index.htm")), HasSubstr("Detail_C1.htm"));  // still the code index
