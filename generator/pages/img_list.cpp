@@ -68,7 +68,8 @@ void clsImgList::checkNoOtherPage(const std::string& group, const std::string& f
   }
   if (!other.empty())
     throw PageError(PageError::Concern::Workbook, {},
-                    "The group \"" + group + "\" cannot have a page of its own: " + fileName + " would replace " + other);
+                    "The group \"" + group + "\" cannot have a page of its own: " + fileName + " would replace " +
+                        other);
 }
 
 void clsImgList::writeContainer(MarlPart& child) {

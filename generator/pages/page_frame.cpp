@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include "engine/marl_doc.h"
-#include "generator/pages/output_journal.h"
 #include "generator/pages/page_text.h"
 
 namespace quill::pages {
@@ -75,7 +74,8 @@ void PageGenerator::savePage(std::string_view fileName) const {
     }
   }
   if (failed)
-    throw PageError(PageError::Concern::OutputFolder, file, "Cannot write the page " + file + ": " + std::strerror(error));
+    throw PageError(PageError::Concern::OutputFolder, file,
+                    "Cannot write the page " + file + ": " + std::strerror(error));
 }
 
 void PageGenerator::checkPageName(std::string_view what, const std::string& value, bool allowEmpty) {

@@ -99,7 +99,8 @@ TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndAnExplanationAndKeepTheDatabase
   };
   const Case cases[] = {
       {"True", "function OutputFile(f) DebugMsg = 'partial' ErrMsg = 'broken page' end", "broken page",
-       "The script <folder>Script/first.lua of the entry \"First\" stopped the run with the message below", {"partial"}},
+       "The script <folder>Script/first.lua of the entry \"First\" stopped the run with the message below",
+       {"partial"}},
       {"", recordingScript("a"), "PrintoutFile:Wrong AttrName of Selected",
        "Entry 1 of the script list in the project file <folder>ProjectDef.prj cannot be run", {}},
       {"maybe", recordingScript("a"), "PrintoutFile:Type mismatch", "Entry 1 of the script list", {}},

@@ -62,11 +62,14 @@ TEST_F(StartupTest, ProjectFileIsRewrittenKeepingTheBytesItHadAndDamageIsReporte
     std::u16string rewritten;
     const char* warning;  // "" for none
   } cases[] = {
-      {u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/>\r\n<Setup/></P>", u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>", ""},
+      {u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/>\r\n<Setup/></P>",
+       u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>", ""},
       // Unchanged: no backup is written, the last one stays.
-      {u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>", u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>", ""},
+      {u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>",
+       u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup/></P>", ""},
       // Cut short inside Setup.
-      {u"\uFEFF<P><Scripts/><Setup><Ftp Ip=\"h\"", u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup>&lt;Ftp Ip=&quot;h&quot;</Setup></P>",
+      {u"\uFEFF<P><Scripts/><Setup><Ftp Ip=\"h\"",
+       u"\uFEFF<?xml version=\"1.0\"?><P><Scripts/><Setup>&lt;Ftp Ip=&quot;h&quot;</Setup></P>",
        "is damaged at line 1, column 32 (the text ends inside the tag <Ftp>)"},
   };
   for (const Case& c : cases) {

@@ -308,7 +308,8 @@ TEST_F(PagesTest, EscapedValuesUnlessTheirColumnIsRaw) {
   EXPECT_EQ(read("Output/A&B.htm"), "A&amp;B#1@A%26B.htm|[O&quot;Neil&#39;s:maker1]\nO&quot;Neil&#39;s:"
                                     " &lt;b&gt;1/Smith &lt;Bros&gt;@Detail_%3Cb%3E1.htm!&lt;new&gt;"
                                     " c2/two<br>lines<br>and<br>more@Detail_c2.htm");
-  EXPECT_EQ(read("Output/Detail_<b>1.htm"), "A&amp;B|&lt;b&gt;1|Smith &lt;Bros&gt;|<p>raw</p>\r\nline|c2@Detail_c2.htm");
+  EXPECT_EQ(read("Output/Detail_<b>1.htm"),
+            "A&amp;B|&lt;b&gt;1|Smith &lt;Bros&gt;|<p>raw</p>\r\nline|c2@Detail_c2.htm");
 }
 
 TEST_F(PagesTest, LateBoundThroughTheFactory) {

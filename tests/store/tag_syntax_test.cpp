@@ -18,7 +18,8 @@ TEST(TagSyntax, AcceptsWhatTheProgramsWriteAndIndentedHandEdits) {
   node->appendNode(textToNode("<b c=\"\">t</b>"));
   const std::string texts[] = {
       "<a/>",
-      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<a>\r\n  <b x = \"1\"  y=\"&amp;&lt;&gt;&quot;&apos;\"/>\r\n</a >\r\n",
+      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+      "<a>\r\n  <b x = \"1\"  y=\"&amp;&lt;&gt;&quot;&apos;\"/>\r\n</a >\r\n",
       "<Project Name=\"M\"><Scripts><Script Selected=\"True\"/></Scripts><Setup><Ftp Ip=\"\"/></Setup></Project>",
       "<a>x<b>y</b>z<c></c></a>",
       "<?xml version=\"1.0\"?>" + nodeToText(*node),
