@@ -205,7 +205,7 @@ class ScriptedServer {
     QStringList f;
     for (const QString& l : lines)
       if (l.startsWith("PORT ")) f = l.mid(5).split(',');
-    auto* s = new QTcpSocket;
+    auto* s = new QTcpSocket(&dataServer_);  // freed with the server
     s->connectToHost(QStringLiteral("%1.%2.%3.%4").arg(f[0], f[1], f[2], f[3]),
                      static_cast<quint16>(f[4].toInt() * 256 + f[5].toInt()));
     adoptData(s);
