@@ -16,9 +16,19 @@ namespace quill {
 std::u16string utf8ToUtf16(std::string_view utf8);
 std::string utf16ToUtf8(std::u16string_view utf16);
 
-// UTF-16LE bytes to code units; an odd last byte is dropped.
+// UTF-16LE bytes, as files hold them, straight to UTF-8 and back. An odd
+// last byte is dropped.
+std::string utf16leToUtf8(std::string_view bytes);
+std::string utf8ToUtf16le(std::string_view utf8);
+// The same into memory of the caller's, for converting a file piece by
+// piece: writes the UTF-8 form of the whole units of bytes to out, which has
+// room for 3 bytes a unit, and returns the number of bytes written. A
+// surrogate pair must not be split between two pieces (its halves would
+// become two lone surrogates).
+size_t utf16leToUtf8(std::string_view bytes, char* out) noexcept;
+
+// UTF-16LE bytes to code units and back; an odd last byte is dropped.
 std::u16string utf16leToString(std::string_view bytes);
-// Code units to UTF-16LE bytes.
 std::string stringToUtf16le(std::u16string_view text);
 
 // Length in bytes of the UTF-8 sequence that starts with lead byte b

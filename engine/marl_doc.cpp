@@ -4,6 +4,7 @@
 #include <fstream>
 #include <utility>
 
+#include "common/ascii.h"
 #include "common/object_factory.h"
 #include "common/ordered_map.h"
 #include "engine/template_parser.h"
@@ -28,25 +29,18 @@ bool fileExists(const std::string& path) {
   return fs::is_regular_file(fs::u8path(path), ec);
 }
 
-std::string upperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
-
 // The whole file as UTF-8 text, without a leading byte-order mark.
 std::string readTemplate(const std::string& path) {
   std::ifstream in(fs::u8path(path), std::ios::binary);
-  if (!in) throw AutomationError(75, kLoadSource, "Path/File access error");
+  if (!in) throw runtimeError(kPathFileAccess, kLoadSource);
   std::string text;
   in.seekg(0, std::ios::end);
   const std::streamoff size = in.tellg();
-  if (size < 0) throw AutomationError(75, kLoadSource, "Path/File access error");
+  if (size < 0) throw runtimeError(kPathFileAccess, kLoadSource);
   if (size > 0) {
     text.resize(static_cast<size_t>(size));
     in.seekg(0, std::ios::beg);
-    if (!in.read(text.data(), size)) throw AutomationError(75, kLoadSource, "Path/File access error");
+    if (!in.read(text.data(), size)) throw runtimeError(kPathFileAccess, kLoadSource);
   }
   if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   return text;
@@ -77,7 +71,7 @@ void MarlDoc::parseOptions(std::string_view opt) {
     const size_t eq = item.find('=');
     if (eq == std::string_view::npos) throw runtimeError(kSubscriptOutOfRange, kLoadSource);
     const size_t eq2 = item.find('=', eq + 1);
-    table.set(upperAscii(item.substr(0, eq)),
+    table.set(toUpperAscii(item.substr(0, eq)),
               std::string(item.substr(eq + 1, eq2 == std::string_view::npos ? std::string_view::npos : eq2 - eq - 1)));
     if (semi == std::string_view::npos) break;
     p = semi + 1;

@@ -2,14 +2,13 @@
 
 #include <cstring>
 
+#include "common/ascii.h"
+
 namespace quill {
 
 namespace {
-bool isWordChar(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
 bool isPlainCode(std::string_view code) {
-  return code.size() == 1 && !isWordChar(static_cast<unsigned char>(code[0]));
+  return code.size() == 1 && !isWordChar(code[0]);
 }
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/ascii.h"
 #include "engine/entities.h"
 
 namespace quill {
@@ -12,12 +13,6 @@ namespace {
 
 constexpr size_t npos = std::string_view::npos;
 
-inline bool isWordChar(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-inline bool isSpaceChar(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
 
 // The first occurrence of a needle at or after a position. Answers are
 // remembered, so a run of queries that moves forward through the text scans
@@ -68,14 +63,14 @@ class TagScanner {
   bool next(size_t from, Tag& tag) {
     // The white space after "<!--" gives back characters only when the
     // prefix itself begins with white space.
-    const bool prefixStartsWithSpace = !prefix_.empty() && isSpaceChar(static_cast<unsigned char>(prefix_[0]));
+    const bool prefixStartsWithSpace = !prefix_.empty() && isSpace(prefix_[0]);
     for (size_t i = from;; ++i) {
       if (i >= text_.size()) return false;
       i = findOpening(i);
       if (i == npos) return false;
       const size_t open = i + 4;
       size_t k = open;
-      while (k < text_.size() && isSpaceChar(static_cast<unsigned char>(text_[k]))) ++k;
+      while (k < text_.size() && isSpace(text_[k])) ++k;
       for (;;) {
         if (matchAt(i, k, tag)) return true;
         if (!prefixStartsWithSpace || k == open) break;
@@ -103,7 +98,7 @@ class TagScanner {
     if (colon >= n || text_[colon] != ':') return false;
     const size_t w = colon + 1;
     size_t e = w;
-    while (e < n && isWordChar(static_cast<unsigned char>(text_[e]))) ++e;
+    while (e < n && isWordChar(text_[e])) ++e;
     if (e == w) return false;
     const size_t close = close_.from(e);
     if (close == npos) return false;
@@ -132,8 +127,7 @@ class PlaceholderScanner {
  public:
   PlaceholderScanner(std::string_view text, std::string_view startCode, std::string_view endCode)
       : text_(text), start_(startCode), end_(endCode), endFinder_(text, endCode) {
-    plain_ = start_.size() == 1 && end_.size() == 1 && !isWordChar(static_cast<unsigned char>(start_[0])) &&
-             !isWordChar(static_cast<unsigned char>(end_[0]));
+    plain_ = start_.size() == 1 && end_.size() == 1 && !isWordChar(start_[0]) && !isWordChar(end_[0]);
   }
 
   bool next(size_t from, Placeholder& ph) { return plain_ ? nextPlain(from, ph) : nextGeneral(from, ph); }
@@ -149,7 +143,7 @@ class PlaceholderScanner {
       if (!hit) return false;
       const size_t i = static_cast<size_t>(static_cast<const char*>(hit) - text_.data());
       size_t e = i + 1;
-      while (e < n && isWordChar(static_cast<unsigned char>(text_[e]))) ++e;
+      while (e < n && isWordChar(text_[e])) ++e;
       if (e > i + 1 && e < n && text_[e] == ec) {
         ph = {i, i + 1, e, e + 1};
         return true;
@@ -181,7 +175,7 @@ class PlaceholderScanner {
   size_t wordEnd(size_t pos) {
     if (pos >= runBegin_ && pos < runEnd_) return runEnd_;
     size_t e = pos;
-    while (e < text_.size() && isWordChar(static_cast<unsigned char>(text_[e]))) ++e;
+    while (e < text_.size() && isWordChar(text_[e])) ++e;
     runBegin_ = pos;
     runEnd_ = e;
     return e;
@@ -221,15 +215,15 @@ AttrMap parseTagAttributes(std::string_view attributeText) {
   size_t p = 0;
   while (p < n) {
     size_t a = p;
-    while (a < n && !isWordChar(static_cast<unsigned char>(s[a]))) ++a;
+    while (a < n && !isWordChar(s[a])) ++a;
     if (a >= n) break;
     size_t b = a;
-    while (b < n && isWordChar(static_cast<unsigned char>(s[b]))) ++b;
+    while (b < n && isWordChar(s[b])) ++b;
     size_t t = b;
-    while (t < n && isSpaceChar(static_cast<unsigned char>(s[t]))) ++t;
+    while (t < n && isSpace(s[t])) ++t;
     if (t < n && s[t] == '=') {
       ++t;
-      while (t < n && isSpaceChar(static_cast<unsigned char>(s[t]))) ++t;
+      while (t < n && isSpace(s[t])) ++t;
       if (t < n && s[t] == '"') {
         size_t q = t + 1;
         while (q < n && s[q] != '"' && s[q] != '\n') ++q;
@@ -283,9 +277,7 @@ std::shared_ptr<MarlPart> TemplateParser::makeTextPart(MarlPart& container, size
   // every placeholder string in the text is one the scanner found (single,
   // distinct, non-word codes) and no literal run ends in an open start code
   // ("{Na" before a placeholder), which an inserted value could complete.
-  const bool plainCodes = sc.size() == 1 && ec.size() == 1 && sc != ec &&
-                          !isWordChar(static_cast<unsigned char>(sc[0])) &&
-                          !isWordChar(static_cast<unsigned char>(ec[0]));
+  const bool plainCodes = sc.size() == 1 && ec.size() == 1 && sc != ec && !isWordChar(sc[0]) && !isWordChar(ec[0]);
   bool fragile = false;
   size_t literal = 0;
   Placeholder ph;
@@ -298,7 +290,7 @@ std::shared_ptr<MarlPart> TemplateParser::makeTextPart(MarlPart& container, size
     segments.push_back({begin + literal, ph.begin - literal, var, firstUse});
     if (plainCodes && !fragile) {
       size_t j = ph.begin;
-      while (j > literal && isWordChar(static_cast<unsigned char>(text[j - 1]))) --j;
+      while (j > literal && isWordChar(text[j - 1])) --j;
       fragile = j > literal && text[j - 1] == sc[0];
     }
     literal = ph.end;

@@ -8,7 +8,8 @@
 namespace quill {
 
 // The iconv name of one of the control's code names: "EUC", "SJIS", "JIS".
-// Anything else (including "BIN") gives nullptr: no conversion.
+// Anything else gives nullptr: no conversion ("BIN" for file data, and
+// "UTF8", which is the local code itself).
 const char* iconvCodeName(const QString& code);
 
 // Converts a byte stream block by block. A multi-byte character cut at the

@@ -28,6 +28,7 @@
 
 #include <QLoggingCategory>
 #include <QTcpSocket>
+#include <QTimer>
 #include <iterator>
 #include <stdexcept>
 #include <utility>
@@ -161,6 +162,7 @@ QString sysCodeFrom(const QString& v) {
   const QChar c = firstUpper(v);
   if (c == QLatin1Char('S')) return QStringLiteral("SJIS");
   if (c == QLatin1Char('E')) return QStringLiteral("EUC");
+  if (c == QLatin1Char('U')) return QStringLiteral("UTF8");
   throw AutomationError(kFtpInvalidSetting, "SysCode", "Invalid System Kanji Code");
 }
 
@@ -177,13 +179,16 @@ FtpControl::FtpControl(QObject* parent)
     : QObject(parent),
       tcp1_(new TcpSocket(this)),
       tcp2_(new TcpSocket(this)),
-      tcp3_(new TcpSocket(this)) {
+      tcp3_(new TcpSocket(this)),
+      greetingTimer_(new QTimer(this)) {
   static_assert(std::size(kOperations) == static_cast<size_t>(Operation::Quote) + 1);
   connect(tcp1_, &TcpSocket::connected, this, &FtpControl::onControlConnected);
   connect(tcp1_, &TcpSocket::received, this, &FtpControl::onControlReceived);
   connect(tcp1_, &TcpSocket::sent, this, &FtpControl::onControlSent);
   connect(tcp1_, &TcpSocket::closed, this, &FtpControl::onControlClosed);
   connect(tcp1_, &TcpSocket::error, this, &FtpControl::onControlError);
+  greetingTimer_->setSingleShot(true);
+  connect(greetingTimer_, &QTimer::timeout, this, &FtpControl::closeForNoGreeting);
 
   connect(tcp2_, &TcpSocket::accepting, this, &FtpControl::onAccepting);
   connect(tcp2_, &TcpSocket::error, this, &FtpControl::onListenError);
@@ -374,6 +379,7 @@ void FtpControl::Connect(const QString& remoteHost, const QString& username, con
     setControlState(ControlState::Closed);
     throw;
   }
+  if (connectTimeout_ > 0) greetingTimer_->start(connectTimeout_);
 }
 
 void FtpControl::Login(const QString& username, const QString& password) {
@@ -480,6 +486,7 @@ void FtpControl::finishAbort() {
 }
 
 void FtpControl::onControlClosed() {
+  greetingTimer_->stop();
   setControlState(ControlState::Closed);
   queue_.clear();
   preCommandMode_ = false;
@@ -588,6 +595,7 @@ void FtpControl::onControlConnected() {
 }
 
 void FtpControl::onControlReceived(const QByteArray& data) {
+  greetingTimer_->stop();
   const QByteArray text = replyDecoder_.convert(data);
   setLabel(QStringLiteral("Received ") + QString::fromUtf8(text));
   lineBuffer_.append(text);
@@ -608,6 +616,17 @@ void FtpControl::onControlReceived(const QByteArray& data) {
 }
 
 // A server that never ends its line must not fill our memory.
+// A host that drops connection requests, or a service that waits for the
+// client to speak first (a web server on the port typed), would otherwise
+// keep Connect waiting for minutes or for ever.
+void FtpControl::closeForNoGreeting() {
+  if (control_ == ControlState::Closed) return;
+  socketErrorCode_ = kFtpNoGreeting;
+  socketErrorMessage_ =
+      QStringLiteral("No answer from the server within %1 seconds(connect)").arg(connectTimeout_ / 1000.0);
+  tcp1_->close();
+}
+
 void FtpControl::closeForLongReply() {
   lineBuffer_.clear();
   lineStart_ = 0;

@@ -28,6 +28,7 @@
 #include "ftpcontrol/code_converter.h"
 
 class QTcpSocket;
+class QTimer;
 
 namespace quill {
 
@@ -45,6 +46,7 @@ enum FtpError : int32_t {
 constexpr int kFtpUnparsablePasv = -1;  // CommandDone: the PASV reply held no address
 constexpr int kFtpNotATransfer = -1;    // TransError: a data connection came up for no transfer
 constexpr int kFtpReplyTooLong = -2;    // DisConnected: a reply line grew past kMaxReplyLine
+constexpr int kFtpNoGreeting = -3;      // DisConnected: no greeting within the connect timeout
 
 // Longest reply line (in bytes, without CR LF) the control accepts; a longer
 // one, or a server that never ends its line, closes the control connection.
@@ -96,7 +98,9 @@ class FtpControl : public QObject {
   QString fileCode() const { return fileCode_; }
   void setFileCode(const QString& v);  // "BIN", "JIS", "SJIS", "EUC"; kFtpInvalidSetting "FileCode"
   QString sysCode() const { return sysCode_; }
-  void setSysCode(const QString& v);  // "SJIS" or "EUC"; kFtpInvalidSetting "SysCode"
+  // "SJIS", "EUC" or "UTF8" (names and replies as UTF-8, unconverted: what
+  // most servers of today expect); kFtpInvalidSetting "SysCode".
+  void setSysCode(const QString& v);
   // The operation under way ("Connect", "PutFile", ...), "DONE" between
   // operations, "" without a control connection.
   QString state() const;
@@ -104,6 +108,12 @@ class FtpControl : public QObject {
   void setNoPwdAfterCd(bool v) { noPwdAfterCd_ = v; }
   bool transErrorEvent() const { return transErrorEvent_; }
   void setTransErrorEvent(bool v) { transErrorEvent_ = v; }
+  // Milliseconds from Connect to the server's first reply (the greeting);
+  // past them the connection is closed and DisConnected carries
+  // kFtpNoGreeting. 0 (the default) waits as long as the system does, which
+  // for a host that never answers can be minutes. Not persisted.
+  int connectTimeout() const { return connectTimeout_; }
+  void setConnectTimeout(int ms) { connectTimeout_ = ms; }
 
   // The text of the visible label: the last connection event.
   QString labelText() const { return labelText_; }
@@ -256,6 +266,7 @@ class FtpControl : public QObject {
   void onControlConnected();
   void onControlReceived(const QByteArray& data);
   void closeForLongReply();
+  void closeForNoGreeting();
   void handleReply(const QString& line);
   void onPreliminaryReply();
   void onPositiveReply(const QString& line);
@@ -305,6 +316,7 @@ class FtpControl : public QObject {
   QString sysCode_ = QStringLiteral("EUC");
   bool noPwdAfterCd_ = false;
   bool transErrorEvent_ = true;
+  int connectTimeout_ = 0;
   MessageHandler messageHandler_;
   QString labelText_;
 
@@ -315,6 +327,7 @@ class FtpControl : public QObject {
   Verb verb_ = Verb::Other;
   bool preCommandMode_ = false;  // pre-commands get no automatic PASS or ACCT
   QString password_;
+  QTimer* greetingTimer_;  // runs from Connect to the first bytes received
   CodeConverter replyDecoder_;
   QByteArray lineBuffer_;    // received text not yet split into reply lines
   qsizetype lineStart_ = 0;  // start of the first unconsumed line in lineBuffer_

@@ -5,9 +5,10 @@
 // UTF-16 file reads and writes back unchanged); files are UTF-16LE after two
 // header bytes.
 //
-// Lenient mode (DebugFlag false, the default) creates a missing child or
-// attribute on access; strict mode raises 10002 / 10006 instead. The flag is
-// one value per thread for the whole library.
+// A lookup of a missing child or attribute either creates it (lenient) or
+// raises 10002 / 10006 (strict). C++ callers say which at each call with
+// Missing; the late-bound members follow DebugFlag, one value per thread for
+// the whole library, which scripts set and read through any cvDomDoc.
 //
 // A document read from a file or a text keeps what it read in a compact form
 // and makes a node's children into nodes when they are first asked for (even
@@ -32,15 +33,24 @@ class cvDomNode;
 class cvDomDoc;
 namespace detail {
 class ReadTree;
+class Reader;
 struct ReadElement;
 }  // namespace detail
 using DomNodeRef = std::shared_ptr<cvDomNode>;
 using AttrTable = OrderedMap<std::string, std::string>;
 using ChildList = std::vector<DomNodeRef>;
 
-// The library-wide strict-mode switch of the calling thread.
+// What a lookup does when the child or attribute is not there.
+enum class Missing {
+  Create,  // append it (an attribute with the default value) and return it
+  Raise,   // raise 10002 for a child, 10006 for an attribute; change nothing
+};
+
+// The thread's DebugFlag, which only the late-bound members consult.
 bool storeDebugFlag() noexcept;
 void setStoreDebugFlag(bool strict) noexcept;
+// Missing::Raise when the thread's DebugFlag is on.
+inline Missing missingPerDebugFlag() noexcept { return storeDebugFlag() ? Missing::Raise : Missing::Create; }
 
 // Entity coding: the five predefined entities only.
 std::string encodeEntities(std::string_view text);
@@ -59,13 +69,14 @@ class cvDomNode : public Dispatch {
   const std::string& tagName() const noexcept { return tagName_; }
   void setTagName(std::string name) { tagName_ = std::move(name); }
 
-  // Attributes (names compared exactly).
-  std::string getAttr(std::string_view name, std::string_view defaultValue = {});
-  void setAttr(std::string_view name, std::string value);
+  // Attributes (names compared exactly). A value stored empty reads as "",
+  // not as the default; the default is what a created attribute gets.
+  std::string getAttr(std::string_view name, Missing missing, std::string_view defaultValue = {});
+  void setAttr(std::string_view name, std::string value, Missing missing);
   void removeAttr(std::string_view name);
   bool hasAttr(std::string_view name) const { return attrs_.contains(name); }
   std::vector<std::string> attrs() const { return attrs_.keys(); }
-  // Sets an attribute like lenient setAttr, whatever the mode.
+  // Sets an attribute, appending it when missing.
   void loadAttr(std::string name, std::string value) { attrs_.set(std::move(name), std::move(value)); }
 
   // Text.
@@ -82,11 +93,12 @@ class cvDomNode : public Dispatch {
   }
   // Child at a position: 10005 beyond the list or below 0, 9 for position 0.
   DomNodeRef nodeAt(int64_t position) const;
-  // Child by tag name or backslash path; created on the way in lenient mode,
-  // 10002 in strict mode.
-  DomNodeRef node(std::string_view nameOrPath);
+  // Child by tag name or backslash path. Missing::Create makes every missing
+  // step on the way (without setting its Parent); Missing::Raise raises 10002
+  // for the first missing step and creates nothing.
+  DomNodeRef node(std::string_view nameOrPath, Missing missing);
   // The late-bound form: a number (or a text that reads as one) is a position.
-  DomNodeRef nodeVar(const Variant& index);
+  DomNodeRef nodeVar(const Variant& index, Missing missing);
   bool exists(const Variant& index) const;
   bool existsName(std::string_view name) const;
   // Replaces the child at a position (1-based) or the first child with that
@@ -127,8 +139,9 @@ class cvDomNode : public Dispatch {
   const ClassInfo& classInfo() const override;
 
  private:
-  friend class cvDomDoc;  // the reader makes nodes from what it read
+  friend class detail::Reader;  // gives the caller's nodes the elements read
   friend std::string nodeToText(const cvDomNode& node);
+  friend class cvDomDoc;
 
   // Writes the element with its attributes, text and descendants.
   static void writeTo(std::string& out, const cvDomNode& root);
@@ -142,8 +155,11 @@ class cvDomNode : public Dispatch {
   static DomNodeRef fromElement(const detail::ReadElement& element,
                                 const std::shared_ptr<const detail::ReadTree>& tree,
                                 const std::weak_ptr<cvDomNode>& parent);
+  std::weak_ptr<cvDomNode> weakSelf() const;
 
   DomNodeRef childNamed(std::string_view name) const;
+  // One step of a name lookup (no backslash in step).
+  DomNodeRef lookupStep(std::string_view step, Missing missing);
   // Raises when newNode is unset or would become its own descendant.
   void checkAdoptable(const DomNodeRef& newNode) const;
 
@@ -187,6 +203,7 @@ class cvDomDoc : public Dispatch {
   void setHeaderBytes(std::array<unsigned char, 2> h) noexcept { header_ = h; }
 
   static std::string version() { return "1.0.12"; }
+  // The thread's DebugFlag: scripts see strict lookups when it is on.
   static bool debugFlag() noexcept { return storeDebugFlag(); }
   static void setDebugFlag(bool strict) noexcept { setStoreDebugFlag(strict); }
 
@@ -200,9 +217,6 @@ class cvDomDoc : public Dispatch {
   const ClassInfo& classInfo() const override;
 
  private:
-  // parseText on text held by tree, which the reading keeps (and changes).
-  void parseInto(cvDomNode& node, const std::shared_ptr<detail::ReadTree>& tree, std::string_view text);
-
   std::string filePath_;
   DomNodeRef root_;
   AttrTable declaration_;
@@ -231,10 +245,5 @@ class clsTagString : public Dispatch {
 
   const ClassInfo& classInfo() const override;
 };
-
-// UTF-16LE bytes <-> UTF-8 text, lossless for any UTF-16 (an odd last byte
-// is dropped).
-std::string utf16leBytesToUtf8(std::string_view bytes);
-std::string utf8ToUtf16leBytes(std::string_view text);
 
 }  // namespace quill

@@ -1,6 +1,9 @@
 // Late-bound members of the tag document classes, under their automation
-// names and in the order of their interfaces.
+// names and in the order of their interfaces. Each member converts its
+// arguments and calls the native API; lookups that may meet a missing name
+// follow the thread's DebugFlag, which the native API never reads.
 #include "store/dom.h"
+#include "store/node_members.h"
 
 namespace quill {
 
@@ -23,10 +26,10 @@ const ClassInfo& cvDomNode::classInfo() const {
         "TagName", [](N& n) { return Variant(n.tagName()); },
         [](N& n, const Variant& v) { n.setTagName(v.toText()); });
     c.method<N>("GetAttr", 1, [](N& n, Args a) {
-      return Variant(n.getAttr(a[0].toText(), arg(a, 1).toText()));
+      return Variant(n.getAttr(a[0].toText(), missingPerDebugFlag(), arg(a, 1).toText()));
     });
     c.method<N>("SetAttr", 2, [](N& n, Args a) {
-      n.setAttr(a[0].toText(), a[1].toText());
+      n.setAttr(a[0].toText(), a[1].toText(), missingPerDebugFlag());
       return Variant();
     });
     c.method<N>("RemoveAttr", 1, [](N& n, Args a) {
@@ -54,17 +57,13 @@ const ClassInfo& cvDomNode::classInfo() const {
         "Value", [](N& n) { return Variant(n.value()); },
         [](N& n, const Variant& v) { n.setValue(v.toText()); });
     c.indexedProperty<N>(
-        "Node", 1, [](N& n, Args a) { return nodeOrNothing(n.nodeVar(a[0])); },
+        "Node", 1, [](N& n, Args a) { return nodeOrNothing(n.nodeVar(a[0], missingPerDebugFlag())); },
         [](N& n, Args a, const Variant& v) { n.setNode(arg(a, 0), nodeArg(v)); });
     c.property<N>(
         "Parent", [](N& n) { return nodeOrNothing(n.parent()); },
         [](N& n, const Variant& v) { n.setParent(nodeArg(v)); });
     c.property<N>("Attrs", [](N& n) { return Variant(n.attrs()); });
-    c.property<N>(
-        "Data", [](N& n) { return Variant(n.data); }, [](N& n, const Variant& v) { n.data = v.toLong(); });
-    c.property<N>(
-        "DataVariant", [](N& n) { return n.dataVariant; },
-        [](N& n, const Variant& v) { n.dataVariant = v; });
+    detail::addCallerData<N>(c);
     return c;
   }();
   return info;
@@ -86,9 +85,7 @@ const ClassInfo& cvDomDoc::classInfo() const {
         "Root", [](D& d) { return nodeOrNothing(d.root()); },
         [](D& d, const Variant& v) { d.setRoot(nodeArg(v)); });
     c.method<D>("CreateNode", 1, [](D& d, Args a) { return nodeOrNothing(d.createNode(a[0].toText())); });
-    c.method<D>("GetAttr", 1, [](D& d, Args a) {
-      return Variant(d.getAttr(a[0].toText(), arg(a, 1).toText()));
-    });
+    detail::addGetAttr<D>(c);
     c.method<D>("SetAttr", 2, [](D& d, Args a) {
       d.setAttr(a[0].toText(), a[1].toText());
       return Variant();

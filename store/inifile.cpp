@@ -1,3 +1,9 @@
+// INI files read and written whole on every access. A file is split into
+// lines with their endings kept; reading walks them for the first section of
+// the name and the key in it; writing replaces the key's line, or adds the
+// key after the section's last non-blank line, or adds the section at the
+// end, then writes the file anew beside the old one and renames it over, so
+// untouched lines (and a UTF-8 byte-order mark) come back byte for byte.
 #include "store/inifile.h"
 
 #include <cstdio>
@@ -7,7 +13,7 @@
 #include <vector>
 
 #include "common/ascii.h"
-#include "common/utf.h"
+#include "store/node_members.h"
 
 namespace fs = std::filesystem;
 
@@ -89,17 +95,17 @@ void cutTo(std::string& text, size_t limit) {
 
 namespace ini {
 
-bool readValue(const std::string& file, std::string_view section, std::string_view key, std::string& value,
-               size_t limit) {
+std::optional<std::string> readValue(const std::string& file, std::string_view section, std::string_view key,
+                                     size_t limit) {
   std::string text;
-  if (!readFile(file, text)) return false;
+  if (!readFile(file, text)) return std::nullopt;
   section = trim(section);
   key = trim(key);
   bool inSection = false;
   for (const Line& line : splitLines(std::string_view(text).substr(bomLength(text)))) {
     std::string_view name;
     if (sectionOf(line.body, name)) {
-      if (inSection) return false;  // the first section of that name ended
+      if (inSection) return std::nullopt;  // the first section of that name ended
       inSection = equalsIgnoringAsciiCase(name, section);
       continue;
     }
@@ -107,11 +113,11 @@ bool readValue(const std::string& file, std::string_view section, std::string_vi
     if (!inSection || !keyOf(line.body, k, v) || !equalsIgnoringAsciiCase(k, key)) continue;
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
       v = v.substr(1, v.size() - 2);
-    value.assign(v);
+    std::string value(v);
     cutTo(value, limit);
-    return true;
+    return value;
   }
-  return false;
+  return std::nullopt;
 }
 
 bool writeValue(const std::string& file, std::string_view section, std::string_view key,
@@ -213,21 +219,21 @@ IniNodeRef cvIniFile::root(std::string section) {
 }
 
 std::string cvIniNode::getAttr(std::string_view name, std::string_view defaultValue) const {
-  std::string value;
-  if (!ini::readValue(fileName(), section_, name, value)) {
+  std::optional<std::string> value = ini::readValue(fileName(), section_, name);
+  if (!value) {
     // An absent key yields the default, without its trailing blanks, as far
     // as it fits the buffer.
     std::string_view d = defaultValue;
     while (!d.empty() && d.back() == ' ') d.remove_suffix(1);
-    value.assign(d);
-    cutTo(value, 1023);
+    value.emplace(d);
+    cutTo(*value, 1023);
   }
-  if (value.empty()) return std::string(defaultValue);
-  return value;
+  if (value->empty()) return std::string(defaultValue);
+  return *std::move(value);
 }
 
-void cvIniNode::setAttr(std::string_view name, std::string_view value) const {
-  ini::writeValue(fileName(), section_, name, value);
+bool cvIniNode::setAttr(std::string_view name, std::string_view value) const {
+  return ini::writeValue(fileName(), section_, name, value);
 }
 
 IniNodeRef cvIniNode::node(std::string_view key) const {
@@ -253,19 +259,15 @@ const ClassInfo& cvIniNode::classInfo() const {
   using I = cvIniNode;
   static const ClassInfo info = [] {
     ClassInfo c("cvIniNode");
-    c.method<I>("GetAttr", 1, [](I& n, Args a) {
-      return Variant(n.getAttr(a[0].toText(), arg(a, 1).toText()));
-    });
+    detail::addGetAttr<I>(c);
     c.method<I>("SetAttr", 2, [](I& n, Args a) {
       const std::string name = a[0].toText();
-      n.setAttr(name, a[1].toText());
+      // Like the platform's profile function, SetAttr reports nothing.
+      static_cast<void>(n.setAttr(name, a[1].toText()));
       return Variant();
     });
     c.method<I>("Node", 1, [](I& n, Args a) { return Variant(ObjectRef(n.node(a[0].toText()))); });
-    c.property<I>(
-        "Data", [](I& n) { return Variant(n.data); }, [](I& n, const Variant& v) { n.data = v.toLong(); });
-    c.property<I>(
-        "DataVariant", [](I& n) { return n.dataVariant; }, [](I& n, const Variant& v) { n.dataVariant = v; });
+    detail::addCallerData<I>(c);
     return c;
   }();
   return info;

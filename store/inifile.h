@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,14 +19,15 @@
 namespace quill {
 
 namespace ini {
-// The value of key in section, or nullopt-like false when the file, section
-// or key is missing. The value is cut to at most `limit` bytes (never inside
-// a UTF-8 character).
-bool readValue(const std::string& file, std::string_view section, std::string_view key, std::string& value,
-               size_t limit = 1023);
-// Writes key = value into section, creating file and section when missing.
-// Returns false when the file cannot be written.
-bool writeValue(const std::string& file, std::string_view section, std::string_view key, std::string_view value);
+// The value of key in section, or nothing when the file, section or key is
+// missing. The value is cut to at most `limit` bytes (never inside a UTF-8
+// character).
+std::optional<std::string> readValue(const std::string& file, std::string_view section, std::string_view key,
+                                     size_t limit = 1023);
+// Writes key = value into section, creating file and section when missing;
+// true on success.
+[[nodiscard]] bool writeValue(const std::string& file, std::string_view section, std::string_view key,
+                              std::string_view value);
 }  // namespace ini
 
 class cvIniNode;
@@ -54,8 +56,9 @@ class cvIniNode : public Dispatch {
 
   // Value of key in this section, or defaultValue when absent or empty.
   std::string getAttr(std::string_view name, std::string_view defaultValue = {}) const;
-  // Writes key = value into this section (failures are not reported).
-  void setAttr(std::string_view name, std::string_view value) const;
+  // Writes key = value into this section; true on success (the late-bound
+  // SetAttr reports nothing).
+  [[nodiscard]] bool setAttr(std::string_view name, std::string_view value) const;
   // A new node of the same file for section own section + "_" + key.
   IniNodeRef node(std::string_view key) const;
 

@@ -1,3 +1,10 @@
+// Registry nodes over an SQLite file. Keys are rows of reg_keys (root key,
+// parent key id, name; 0 is the root key itself), values rows of reg_values
+// keyed by root, key id and name; names compare without regard to ASCII
+// case, as the platform registry's do. Each operation opens the file, works
+// in one transaction, and closes it again, so no handle outlives a call and
+// several processes can share the file. Every failure, including a missing or
+// unreadable file, ends in the answer "no" (false, or no value).
 #include "store/registry.h"
 
 #include <sqlite3.h>
@@ -6,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
+
+#include "store/node_members.h"
 
 namespace fs = std::filesystem;
 
@@ -27,6 +36,9 @@ std::string registryPath() {
 namespace {
 
 constexpr size_t kMaxKeyNameLength = 255;
+// Another process may hold the file for the length of one call: wait for it
+// rather than fail at once.
+constexpr int kBusyTimeoutMs = 5000;
 
 bool isPredefinedRoot(uint32_t root) { return root >= HKEY_CLASSES_ROOT && root <= HKEY_DYN_DATA; }
 
@@ -63,7 +75,7 @@ class Db {
       close();
       return;
     }
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     if (write &&
         !exec("CREATE TABLE IF NOT EXISTS reg_keys("
               " id INTEGER PRIMARY KEY, root INTEGER NOT NULL, parent INTEGER NOT NULL,"
@@ -171,26 +183,25 @@ bool openKey(uint32_t root, std::string_view path) {
   return tx.ok() && findKey(db, root, parts) >= 0;
 }
 
-bool queryValue(uint32_t root, std::string_view path, std::string_view name, std::string& bytes,
-                size_t capacity) {
+std::optional<std::string> queryValue(uint32_t root, std::string_view path, std::string_view name,
+                                      size_t capacity) {
   std::vector<std::string_view> parts;
-  if (!isPredefinedRoot(root) || !splitPath(path, parts)) return false;
+  if (!isPredefinedRoot(root) || !splitPath(path, parts)) return std::nullopt;
   Db db(false);
-  if (!db.ok()) return false;
+  if (!db.ok()) return std::nullopt;
   Transaction tx(db, false);
-  if (!tx.ok()) return false;
+  if (!tx.ok()) return std::nullopt;
   const int64_t key = findKey(db, root, parts);
-  if (key < 0) return false;
+  if (key < 0) return std::nullopt;
   Stmt st(db, "SELECT data FROM reg_values WHERE root = ?1 AND key = ?2 AND name = ?3");
-  if (!st.ok()) return false;
+  if (!st.ok()) return std::nullopt;
   st.bind(1, static_cast<int64_t>(root));
   st.bind(2, key);
   st.bind(3, name);
-  if (st.step() != SQLITE_ROW) return false;
+  if (st.step() != SQLITE_ROW) return std::nullopt;
   const std::string_view data = st.blob(0);
-  if (data.size() > capacity) return false;  // the value does not fit the buffer
-  bytes.assign(data);
-  return true;
+  if (data.size() > capacity) return std::nullopt;  // the value does not fit the buffer
+  return std::string(data);
 }
 
 bool createAndSet(uint32_t root, std::string_view path, std::string_view name, std::string_view bytes) {
@@ -273,12 +284,11 @@ RegNodeRef cvRegNode::node(std::string_view key) const {
 
 std::string cvRegNode::getAttr(std::string_view name, std::string_view defaultValue) const {
   constexpr size_t kBufferSize = 1024;
-  std::string bytes;
-  if (!registry::queryValue(root_, keyPath_, name, bytes, kBufferSize)) return std::string(defaultValue);
-  const size_t zero = bytes.find('\0');
-  if (zero == std::string::npos) return std::string(defaultValue);  // no terminator in the buffer
-  bytes.resize(zero);
-  return bytes;
+  std::optional<std::string> bytes = registry::queryValue(root_, keyPath_, name, kBufferSize);
+  const size_t zero = bytes ? bytes->find('\0') : std::string::npos;
+  if (zero == std::string::npos) return std::string(defaultValue);  // unread, or no terminator in the buffer
+  bytes->resize(zero);
+  return *std::move(bytes);
 }
 
 bool cvRegNode::setAttr(std::string_view name, std::string_view value) const {
@@ -304,18 +314,13 @@ const ClassInfo& cvRegNode::classInfo() const {
     ClassInfo c("cvRegNode");
     c.method<R>("KeyExists", 1, [](R& r, Args a) { return Variant(r.keyExists(a[0].toText())); });
     c.method<R>("Node", 1, [](R& r, Args a) { return Variant(ObjectRef(r.node(a[0].toText()))); });
-    c.method<R>("GetAttr", 1, [](R& r, Args a) {
-      return Variant(r.getAttr(a[0].toText(), arg(a, 1).toText()));
-    });
+    detail::addGetAttr<R>(c);
     c.method<R>("SetAttr", 2, [](R& r, Args a) {
       const std::string name = a[0].toText();
       const std::string value = a[1].toText();
       return Variant(r.setAttr(name, value));
     });
-    c.property<R>(
-        "Data", [](R& r) { return Variant(r.data); }, [](R& r, const Variant& v) { r.data = v.toLong(); });
-    c.property<R>(
-        "DataVariant", [](R& r) { return r.dataVariant; }, [](R& r, const Variant& v) { r.dataVariant = v; });
+    detail::addCallerData<R>(c);
     return c;
   }();
   return info;

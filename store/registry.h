@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,18 +31,21 @@ enum HKEY_TYPE : uint32_t {
 // The store file currently in use (from the environment, read at each call).
 std::string registryPath();
 
-// The low-level operations, each one complete call on the store.
+// The low-level operations, each one complete call on the store. A key path
+// is key names joined by backslashes, each name 1 to 255 bytes.
 namespace registry {
 // True when the key exists (the empty path is the root key itself).
-bool openKey(uint32_t root, std::string_view path);
+[[nodiscard]] bool openKey(uint32_t root, std::string_view path);
 // The raw bytes of a value, when the key and value exist and the value fits
 // in `capacity` bytes.
-bool queryValue(uint32_t root, std::string_view path, std::string_view name, std::string& bytes,
-                size_t capacity);
-// Creates the key and every missing key above it, then writes the value.
-bool createAndSet(uint32_t root, std::string_view path, std::string_view name, std::string_view bytes);
-// Deletes a key that has no subkeys, with its values.
-bool deleteKey(uint32_t root, std::string_view path);
+std::optional<std::string> queryValue(uint32_t root, std::string_view path, std::string_view name,
+                                      size_t capacity);
+// Creates the key and every missing key above it, then writes the value;
+// true on success.
+[[nodiscard]] bool createAndSet(uint32_t root, std::string_view path, std::string_view name,
+                                std::string_view bytes);
+// Deletes a key that has no subkeys, with its values; true on success.
+[[nodiscard]] bool deleteKey(uint32_t root, std::string_view path);
 }  // namespace registry
 
 class cvRegNode;
@@ -59,14 +63,14 @@ class cvRegNode : public Dispatch {
   const std::string& keyPath() const noexcept { return keyPath_; }
 
   // Whether the key at path `key` below the root key (not below this node) exists.
-  bool keyExists(std::string_view key) const;
+  [[nodiscard]] bool keyExists(std::string_view key) const;
   // A node for the subkey `key` of this node's key.
   RegNodeRef node(std::string_view key) const;
   // The value (text up to its first zero byte), or defaultValue when it
   // cannot be read or is 1024 bytes or longer.
   std::string getAttr(std::string_view name, std::string_view defaultValue = {}) const;
   // Writes a text value, creating the key path; true on success.
-  bool setAttr(std::string_view name, std::string_view value) const;
+  [[nodiscard]] bool setAttr(std::string_view name, std::string_view value) const;
 
   int32_t data = 0;
   Variant dataVariant;
@@ -83,7 +87,7 @@ class cvRegister : public Dispatch {
   static std::shared_ptr<cvRegister> create() { return std::make_shared<cvRegister>(); }
 
   // Deletes the key at path `key` below HKEY_LOCAL_MACHINE; true on success.
-  bool deleteReg(std::string_view key) const { return registry::deleteKey(HKEY_LOCAL_MACHINE, key); }
+  [[nodiscard]] bool deleteReg(std::string_view key) const { return registry::deleteKey(HKEY_LOCAL_MACHINE, key); }
   // A new node for a root key, with an empty key path.
   RegNodeRef root(uint32_t rootKey) const { return cvRegNode::create(rootKey); }
 

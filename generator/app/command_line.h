@@ -12,6 +12,7 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool noGui = false;
+  bool upload = false;      // --upload: publish the project's Output folder
   std::string projectPath;  // empty: interactive mode
   std::string error;        // an unknown option
 };

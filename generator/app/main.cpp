@@ -1,6 +1,7 @@
 // quillant: generates a project's catalogue site.
 //
 //   quillant <project folder>/ProjectDef.prj   one generation run, then exit
+//   quillant --upload <...>/ProjectDef.prj     publish its Output folder, then exit
 //   quillant                                   the project of the program folder, main window
 //
 // Without a display (or with --no-gui) the run reports on the terminal.
@@ -10,10 +11,12 @@
 #include <QUrl>
 #include <iostream>
 #include <memory>
+#include <unistd.h>
 
 #include "engine/marl_doc.h"
 #include "generator/app/command_line.h"
 #include "generator/app/startup.h"
+#include "generator/app/upload_command.h"
 #include "generator/pages/page_frame.h"
 #include "generator/report/terminal_prompter.h"
 #include "generator/report/terminal_status.h"
@@ -30,6 +33,16 @@ int usageError(const std::string& message) {
   return 2;
 }
 
+// Publishing runs without windows, whatever the display.
+int uploadMain(const CommandLine& cl, char* program) {
+  if (cl.projectPath.empty()) return usageError("--upload needs the project file, for example MyShop/ProjectDef.prj");
+  int qtArgc = 1;
+  char* qtArgv[] = {program, nullptr};
+  QCoreApplication app(qtArgc, qtArgv);
+  const std::string appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
+  return runUploadCommand(cl.projectPath, appFolder, {std::cout, std::cerr, isatty(STDOUT_FILENO) == 1});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,6 +56,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!cl.error.empty()) return usageError(cl.error);
+  if (cl.upload) return uploadMain(cl, argv[0]);
 
   const bool gui = !cl.noGui && displayAvailable();
   int qtArgc = 1;  // Qt sees no arguments: the command line is the project path
@@ -78,7 +92,7 @@ int main(int argc, char** argv) {
   } else {
     services.display = &terminalStatus;
     services.prompter = &terminalPrompter;
-    TerminalStatus::installInterruptHandler();
+    TerminalStatus::installInterruptHandler("\nquillant: stopping after this step; Ctrl-C again to stop now\n");
     services.openFolder = [](const std::string& folder) {
       std::cout << "Pages written to " << folder << "/\n";
     };

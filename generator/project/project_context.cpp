@@ -14,17 +14,17 @@ void loadCaptionDocument(ProjectContext& context, const std::string& appFolder) 
   if (context.appFolder.empty() || context.appFolder.back() != '/') context.appFolder += '/';
   auto captions = cvDomDoc::create();
   captions->readDoc(context.appFolder + "qlang.xml");
-  context.formsNode = captions->root()->node("forms");
-  context.messageNode = captions->root()->node("Message");
+  context.formsNode = captions->root()->node("forms", Missing::Create);
+  context.messageNode = captions->root()->node("Message", Missing::Create);
 }
 
 void loadProject(ProjectContext& context, const std::string& path) {
   context.projectDoc = cvDomDoc::create();
   context.projectFolder = folderOf(path);
   context.projectDoc->readDoc(path);
-  cvDomDoc::setDebugFlag(true);
-  context.scriptsNode = context.projectDoc->root()->node("Scripts");
-  context.setupNode = context.projectDoc->root()->node("Setup");
+  cvDomDoc::setDebugFlag(true);  // scripts run from here on see strict lookups
+  context.scriptsNode = context.projectDoc->root()->node("Scripts", Missing::Raise);
+  context.setupNode = context.projectDoc->root()->node("Setup", Missing::Raise);
   context.projectRewrite = rewriteProjectFile(*context.projectDoc);
 }
 

@@ -25,9 +25,9 @@ struct ProjectContext {
 // Raises the store's errors for a missing or malformed file.
 void loadCaptionDocument(ProjectContext& context, const std::string& appFolder);
 
-// Loads the project definition at path, switches the store to strict mode,
-// takes its Scripts and Setup nodes and writes the definition back at once
-// in the store's own form.
+// Loads the project definition at path, turns the store's DebugFlag on (for
+// scripts), takes its Scripts and Setup nodes (10002 when one is missing)
+// and writes the definition back at once in the store's own form.
 void loadProject(ProjectContext& context, const std::string& path);
 
 // The folder part of a path, up to and including its last separator.

@@ -16,7 +16,8 @@ namespace {
 
 std::atomic<bool> g_cancel{false};
 
-constexpr char kFirstInterrupt[] = "\nquillant: stopping after this step; Ctrl-C again to stop now\n";
+const char* g_firstNote = nullptr;
+size_t g_firstNoteLength = 0;
 
 extern "C" void onInterrupt(int) {
   if (g_cancel.exchange(true)) {
@@ -25,14 +26,20 @@ extern "C" void onInterrupt(int) {
     return;
   }
   // write() is safe in a signal handler; a stream is not.
-  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, kFirstInterrupt, sizeof kFirstInterrupt - 1);
+  if (g_firstNote) {
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, g_firstNote, g_firstNoteLength);
+  }
 }
 
 }  // namespace
 
 TerminalStatus::TerminalStatus(std::ostream& out) : out_(out) {}
 
-void TerminalStatus::installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
+void TerminalStatus::installInterruptHandler(const char* firstNote) {
+  g_firstNote = firstNote;
+  g_firstNoteLength = firstNote ? std::char_traits<char>::length(firstNote) : 0;
+  std::signal(SIGINT, onInterrupt);
+}
 bool TerminalStatus::cancelFlag() const { return g_cancel; }
 
 void TerminalStatus::setCaptions(const std::string& title, const std::string&) { title_ = title; }

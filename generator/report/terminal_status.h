@@ -1,6 +1,6 @@
 // Status of a run on a terminal: one line per entry with its position, the
 // entry's debug text indented below it. Ctrl-C asks nothing: it sets the
-// cancel flag and says what will happen, and the run stops before its next
+// cancel flag (and says what will happen), and the run stops before its next
 // entry; a second Ctrl-C ends the program at once.
 #pragma once
 
@@ -14,8 +14,10 @@ class TerminalStatus : public StatusDisplay {
  public:
   explicit TerminalStatus(std::ostream& out);
 
-  // Routes SIGINT to the cancel flag of every TerminalStatus.
-  static void installInterruptHandler();
+  // Routes SIGINT to the cancel flag of every TerminalStatus. firstNote, when
+  // given, is printed on stderr at the first Ctrl-C to say what happens (a
+  // text that lives as long as the program).
+  static void installInterruptHandler(const char* firstNote = nullptr);
 
   void setCaptions(const std::string& title, const std::string& cancelCaption) override;
   void started() override;

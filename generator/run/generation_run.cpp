@@ -56,10 +56,10 @@ GenerationRun::GenerationRun(const ProjectContext& context, StatusDisplay& displ
     : context_(context), display_(display), prompter_(prompter), importer_(excel2Access) {}
 
 void GenerationRun::showCaptions() {
-  DomNodeRef form = context_.formsNode->node("frmStatus");
-  messageNode_ = form->node("Message");
-  const std::string cancel = form->node("Command1")->getAttr("Caption", "");
-  display_.setCaptions(form->getAttr("Caption", ""), cancel);
+  DomNodeRef form = context_.formsNode->node("frmStatus", Missing::Raise);
+  messageNode_ = form->node("Message", Missing::Raise);
+  const std::string cancel = form->node("Command1", Missing::Raise)->getAttr("Caption", Missing::Raise);
+  display_.setCaptions(form->getAttr("Caption", Missing::Raise), cancel);
 }
 
 std::string GenerationRun::printoutFile() {
@@ -132,7 +132,7 @@ void GenerationRun::perform() {
 // An attribute of the entry being read: its errors are the entry's.
 std::string GenerationRun::entryAttr(const DomNodeRef& entry, const char* name) {
   place_.stage = RunPlace::Stage::ReadingEntry;
-  return entry->getAttr(name, "");
+  return entry->getAttr(name, Missing::Raise);
 }
 
 void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, int position, int total) {
@@ -150,7 +150,7 @@ void GenerationRun::runEntry(script::ScriptHost& host, const DomNodeRef& entry, 
   host.addCode(*text, scriptName);
 
   place_.stage = RunPlace::Stage::ReadingCaptions;
-  display_.entryStarted(name + messageNode_->getAttr("Outputing", ""), position, total);
+  display_.entryStarted(name + messageNode_->getAttr("Outputing", Missing::Raise), position, total);
   display_.processEvents();
 
   place_.stage = RunPlace::Stage::RunningScript;
@@ -194,7 +194,8 @@ RunOutcome runGeneration(const ProjectContext& context, StatusDisplay& display, 
   const std::string result = run.printoutFile();
   if (!result.empty()) {
     display.failed(run.explanation());
-    prompter.failure(run.explanation(), context.messageNode->getAttr("ErrOccured", "") + "\r\n" + result);
+    prompter.failure(run.explanation(),
+                     context.messageNode->getAttr("ErrOccured", Missing::Raise) + "\r\n" + result);
     return RunOutcome::Failed;
   }
   if (run.cancelFlag()) return RunOutcome::Cancelled;

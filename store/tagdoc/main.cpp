@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/utf.h"
 #include "store/dom.h"
 #include "store/tag_syntax.h"
 
@@ -66,7 +67,7 @@ int print(const std::string& path) {
   }
   if (bytes.size() % 2 != 0)
     std::cerr << "tagdoc: warning: " << path << " ends with half a character; it is left out\n";
-  const std::string text = quill::utf16leBytesToUtf8(std::string_view(bytes).substr(2));
+  const std::string text = quill::utf16leToUtf8(std::string_view(bytes).substr(2));
   std::fwrite(text.data(), 1, text.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
@@ -77,8 +78,8 @@ int build(const std::string& source, const std::string& out) {
     std::cerr << "tagdoc: cannot read " << source << "\n";
     return 1;
   }
-  const std::string units = quill::utf8ToUtf16leBytes(text);
-  if (quill::utf16leBytesToUtf8(units) != text) {
+  const std::string units = quill::utf8ToUtf16le(text);
+  if (quill::utf16leToUtf8(units) != text) {
     std::cerr << "tagdoc: " << source << " is not valid UTF-8\n";
     return 1;
   }

@@ -6,7 +6,9 @@
 
 using namespace quill;
 
-static int errorOf(auto f) {
+namespace {
+
+int errorOf(auto f) {
   try {
     f();
   } catch (const AutomationError& e) {
@@ -14,6 +16,8 @@ static int errorOf(auto f) {
   }
   return 0;
 }
+
+}  // namespace
 
 TEST(Variant, TextForms) {
   EXPECT_EQ(Variant().toText(), "");
@@ -37,13 +41,48 @@ TEST(Variant, BooleanConversion) {
   EXPECT_EQ(errorOf([] { Variant("").toBool(); }), kTypeMismatch);
 }
 
-TEST(Variant, LongConversionRoundsHalfToEvenAndChecksRange) {
-  EXPECT_EQ(Variant(2.5).toLong(), 2);
-  EXPECT_EQ(Variant(3.5).toLong(), 4);
-  EXPECT_EQ(Variant(" 42 ").toLong(), 42);
-  EXPECT_EQ(Variant("&HFF").toLong(), 255);
-  EXPECT_EQ(errorOf([] { Variant(3e9).toLong(); }), kOverflow);
-  EXPECT_EQ(errorOf([] { Variant("x").toLong(); }), kTypeMismatch);
+// CLng of each value, or the error it raises; each limit from both sides.
+TEST(Variant, LongConversionAtItsLimits) {
+  const struct {
+    Variant value;
+    int32_t expected;
+    int error = 0;
+  } cases[] = {
+      {Variant(true), -1},
+      {Variant(false), 0},
+      {Variant(2.5), 2},  // half to even
+      {Variant(3.5), 4},
+      {Variant(" 42 "), 42},
+      {Variant("&HFF"), 255},
+      {Variant("&H7FFF"), 32767},  // up to four hex digits: a 16-bit value
+      {Variant("&H8000"), -32768},
+      {Variant("&HFFFF"), -1},
+      {Variant("&H10000"), 65536},  // five or more: a 32-bit value
+      {Variant("&HFFFFFFFF"), -1},
+      {Variant("&H100000000"), 0, kTypeMismatch},
+      {Variant("2147483647"), 2147483647},
+      {Variant("2147483648"), 0, kOverflow},
+      {Variant("-2147483648"), -2147483647 - 1},
+      {Variant(-2147483649.0), 0, kOverflow},
+      {Variant(3e9), 0, kOverflow},
+      {Variant("x"), 0, kTypeMismatch},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value.isText() ? *c.value.text() : c.value.toText());
+    if (c.error) {
+      EXPECT_EQ(errorOf([&] { c.value.toLong(); }), c.error);
+    } else {
+      EXPECT_EQ(c.value.toLong(), c.expected);
+      if (c.value.type() != Variant::Type::Double) {
+        EXPECT_EQ(c.value.toDouble(), c.expected);
+      }
+    }
+  }
+  // A whole number is a Long exactly while it fits 32 bits.
+  for (int64_t n : {int64_t{2147483647}, int64_t{-2147483648}})
+    EXPECT_EQ(Variant(n).type(), Variant::Type::Long) << n;
+  for (int64_t n : {int64_t{2147483648}, int64_t{-2147483649}, int64_t{1} << 40})
+    EXPECT_EQ(Variant(n).type(), Variant::Type::Double) << n;
 }
 
 TEST(Variant, WholeNumbersFromTextOrNumbers) {
@@ -52,5 +91,4 @@ TEST(Variant, WholeNumbersFromTextOrNumbers) {
   EXPECT_FALSE(Variant("2.5").asWholeNumber());
   EXPECT_FALSE(Variant("Setup").asWholeNumber());
   EXPECT_FALSE(Variant().asWholeNumber());
-  EXPECT_EQ(Variant(int64_t{1} << 40).type(), Variant::Type::Double);
 }

@@ -66,17 +66,17 @@ TEST(Design, ProjectDefinitionAndScriptsAreWhatTheRunExpects) {
     doc->readDoc((design / "ProjectDef.prj").string());
     EXPECT_TRUE(doc->root()->hasAttr("Name"));
     std::set<std::string> scripts;
-    const DomNodeRef entries = doc->root()->node("Scripts");
+    const DomNodeRef entries = doc->root()->node("Scripts", Missing::Raise);
     for (int i = 1; i <= entries->length(); ++i) {
       const DomNodeRef entry = entries->nodeAt(i);
       std::vector<std::string> attrs = entry->attrs();
       std::sort(attrs.begin(), attrs.end());
       EXPECT_EQ(attrs, entryAttrs);
-      scripts.insert(entry->getAttr("ScriptCode"));
-      EXPECT_TRUE(fs::is_regular_file(design / "Html" / entry->getAttr("TempHtml"))) << entry->getAttr("TempHtml");
+      scripts.insert(entry->getAttr("ScriptCode", Missing::Raise));
+      EXPECT_TRUE(fs::is_regular_file(design / "Html" / entry->getAttr("TempHtml", Missing::Raise))) << entry->getAttr("TempHtml", Missing::Raise);
     }
     EXPECT_EQ(scripts.size(), generators.size());
-    EXPECT_EQ(doc->root()->node("Setup")->node("Ftp")->attrs(), ftpAttrs);
+    EXPECT_EQ(doc->root()->node("Setup", Missing::Raise)->node("Ftp", Missing::Raise)->attrs(), ftpAttrs);
 
     // Each script runs its generator and passes both texts on.
     for (const auto& [name, progid] : generators) {

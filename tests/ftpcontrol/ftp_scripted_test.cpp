@@ -175,6 +175,9 @@ std::vector<Conversation> conversations() {
        {{"PASV", "<pasv>"}, {"LIST", "<up>|150 go|<data:" + sjis("日本語.txt\r\n") + ">|<close>|226 " + sjis("完了")}},
        {"TYPE A", "PASV", QString::fromLatin1(sjis("LIST 日本語"))},
        {"DirOpen", QString::fromUtf8("DirData 日本語.txt"), "DirClose", QString::fromUtf8("CommandDone 0 Dir 完了")}},
+      {"UTF-8 command channel: names and replies pass unconverted", [](F& f) { f.setSysCode("UTF8"); },
+       [](F& f, R&) { f.MkDir(QString::fromUtf8("和食器")); }, {{"MKD ", "257 \"/和食器\" created"}},
+       {QString::fromLatin1(QByteArray("MKD 和食器"))}, {QString::fromUtf8("CommandDone 0 MkDir \"/和食器\" created")}},
       {"EUC file data: a character cut between blocks", [](F& f) { f.setPassive(true), f.setFileCode("EUC"); },
        [](F& f, R&) { f.GetFile("x", "x"); },
        {{"PASV", "<pasv>"},
@@ -289,7 +292,8 @@ TEST_F(FtpScripted, PropertyRulesAndPersistence) {
       {"Filetype", "x", "54 FileType: Invalid File Type"},
       {"FileCode", "none", "BIN"}, {"FileCode", "jis", "JIS"},    {"FileCode", "ansi", "SJIS"},
       {"FileCode", "Euc", "EUC"},  {"FileCode", "utf8", "54 FileCode: Invalid File Kanji Code"},
-      {"SysCode", "sjis", "SJIS"}, {"SysCode", "jis", "54 SysCode: Invalid System Kanji Code"},
+      {"SysCode", "sjis", "SJIS"}, {"SysCode", "utf-8", "UTF8"},
+      {"SysCode", "jis", "54 SysCode: Invalid System Kanji Code"},
   };
   for (const auto& [property, in, out] : cases) EXPECT_EQ(set(property, in), out) << property << " " << in;
 
@@ -302,7 +306,7 @@ TEST_F(FtpScripted, PropertyRulesAndPersistence) {
   FtpControl copy;
   copy.readProperties(bag);
   EXPECT_TRUE(copy.passive());
-  EXPECT_EQ(QStringList({copy.port(), copy.sysCode()}), QStringList({"2121", "SJIS"}));
+  EXPECT_EQ(QStringList({copy.port(), copy.sysCode()}), QStringList({"2121", "UTF8"}));
   EXPECT_TRUE(copy.transErrorEvent());
   FtpControl fromEmpty;
   fromEmpty.readProperties({});
@@ -413,6 +417,27 @@ TEST_F(FtpScripted, LinesAreBoundedAtTheLongestReplyLine) {
   QList<qsizetype> sizes;
   for (const QString& l : rec.dirLines) sizes << l.size();
   EXPECT_EQ(sizes, QList<qsizetype>({kMaxReplyLine, 10, kMaxReplyLine}));
+}
+
+// The connect timeout ends a connection whose server never greets, and only
+// that: a server that greets in time keeps its connection past it.
+TEST_F(FtpScripted, ConnectTimeoutEndsOnlyASilentConnection) {
+  QTcpServer silent;  // accepts and says nothing, as a web server would
+  silent.listen(QHostAddress::LocalHost, 0);
+  ftp->setConnectTimeout(300);
+  ftp->setPort(QString::number(silent.serverPort()));
+  ftp->Connect("127.0.0.1", "bob", "secret");
+  ASSERT_TRUE(waitUntil([&] { return !rec.events.isEmpty() && rec.events.last().startsWith("Dis"); }, 3000));
+  EXPECT_EQ(rec.events.last(), QStringLiteral("DisConnected %1 No answer from the server within 0.3 seconds(connect)")
+                                   .arg(quill::kFtpNoGreeting));
+  EXPECT_EQ(ftp->state(), "");
+
+  fresh();
+  ftp->setConnectTimeout(300);
+  login();
+  settle(500);
+  EXPECT_TRUE(rec.events.isEmpty()) << rec.events.join('\n').toStdString();
+  EXPECT_TRUE(ftp->IsIdle());
 }
 
 TEST_F(FtpScripted, ServerCloseDisconnectsAndLabelFollows) {

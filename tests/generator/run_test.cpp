@@ -32,8 +32,6 @@ std::string readTrace(const TestProject& p) { return readFile(p.folder() / "trac
 
 class RunTest : public ::testing::Test {
  protected:
-  void SetUp() override { cvDomDoc::setDebugFlag(false); }
-
   std::string run(TestProject& p) {
     loadCaptionDocument(context, p.appFolder());
     loadProject(context, p.projectFile());

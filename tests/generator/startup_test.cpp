@@ -23,8 +23,6 @@ std::string readFile(const fs::path& path) {
 
 class StartupTest : public ::testing::Test {
  protected:
-  void SetUp() override { cvDomDoc::setDebugFlag(false); }
-
   int start(const TestProject& p, const std::string& path) {
     StartupServices s;
     s.appFolder = p.appFolder();
@@ -149,7 +147,6 @@ TEST(QuillantProgram, HelpVersionAndUsageErrors) {
 // entry that runs finishes, the next one does not start, and the exit status
 // tells of the cancel.
 TEST(QuillantProgram, InterruptStopsTheRunBeforeTheNextEntry) {
-  cvDomDoc::setDebugFlag(false);
   TestProject p;
   // The first script waits on its standard input, which the test holds open
   // until the interrupt has been sent.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/utf.h"
 #include "store_test_util.h"
 
 using namespace quill;
@@ -9,11 +10,11 @@ using storetest::expectError;
 
 namespace {
 
+constexpr Missing kCreate = Missing::Create;
+constexpr Missing kRaise = Missing::Raise;
+
 class DomTest : public ::testing::Test {
  protected:
-  void SetUp() override { setStoreDebugFlag(false); }
-  void TearDown() override { setStoreDebugFlag(false); }
-
   // Reads an ASCII document text through a file.
   std::shared_ptr<cvDomDoc> read(const std::string& text, const std::string& header = "\xFF\xFE") {
     storetest::writeBytes(path, storetest::tagFile(text, header));
@@ -24,7 +25,7 @@ class DomTest : public ::testing::Test {
   // Saves and returns the file's text (without the header bytes) as UTF-8.
   std::string saved(cvDomDoc& doc) {
     doc.saveDoc(path);
-    return utf16leBytesToUtf8(storetest::readBytes(path).substr(2));
+    return utf16leToUtf8(storetest::readBytes(path).substr(2));
   }
 
   storetest::TempDir dir;
@@ -35,7 +36,7 @@ TEST_F(DomTest, ReadsAndWritesBackUnchangedWithItsHeaderBytes) {
   const std::string text = R"(<?xml version="1.0"?><a x="1"><b/></a>)";
   auto doc = read(text, "\x12\x34");
   EXPECT_EQ(doc->root()->tagName(), "a");
-  EXPECT_EQ(doc->root()->getAttr("x"), "1");
+  EXPECT_EQ(doc->root()->getAttr("x", kRaise), "1");
   ASSERT_EQ(doc->root()->length(), 1);
   EXPECT_EQ(doc->root()->nodeAt(1)->tagName(), "b");
   doc->saveDoc();
@@ -79,14 +80,14 @@ TEST_F(DomTest, EntitiesRoundTripInTextAndAttributes) {
   auto doc = cvDomDoc::create();
   auto root = doc->createNode("a");
   root->setText("1 < 2 & 'x'");
-  root->setAttr("q", "say \"hi\" & <go>");
+  root->setAttr("q", "say \"hi\" & <go>", kCreate);
   doc->setRoot(root);
   const std::string text = saved(*doc);
   EXPECT_EQ(text,
             "<?xml version=\"1.0\"?><a q=\"say &quot;hi&quot; &amp; &lt;go&gt;\">1 &lt; 2 &amp; &apos;x&apos;</a>");
   auto back = read(text);
   EXPECT_EQ(back->root()->getText(), "1 < 2 & 'x'");
-  EXPECT_EQ(back->root()->getAttr("q"), "say \"hi\" & <go>");
+  EXPECT_EQ(back->root()->getAttr("q", kRaise), "say \"hi\" & <go>");
 }
 
 TEST_F(DomTest, DeclarationAttributesAreReadAnywhereAndKeptInOrder) {
@@ -105,54 +106,60 @@ TEST_F(DomTest, ReadFailuresRaise19999AndKeepTheOldRoot) {
   doc->setRoot(old);
   const std::string missing = dir.file("none.xml");
   expectError([&] { doc->readDoc(missing); }, 19999, "ReadDoc", missing + "is not exist.");
-  for (const char* bad : {R"(<?xml version="1.0"?>)", "<a/><b/>", ""}) {
-    storetest::writeBytes(path, storetest::tagFile(bad));
-    if (std::string(bad).empty()) {
-      expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc");  // shorter than 3 bytes
-    } else {
-      expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc", "Wrong format of file " + path);
-    }
+  const struct {
+    std::string bytes;
+    std::string description;
+  } cases[] = {
+      {"", "Input past end of file"},
+      {"\xFF\xFE", "Input past end of file"},  // the header alone
+      {"\xFF\xFE<", "Wrong format of file " + path},  // one byte of text: no element
+      {storetest::tagFile(R"(<?xml version="1.0"?>)"), "Wrong format of file " + path},
+      {storetest::tagFile("<a/><b/>"), "Wrong format of file " + path},
+      {storetest::tagFile("<a><?></a>"), "Invalid procedure call or argument"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.description);
+    storetest::writeBytes(path, c.bytes);
+    expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc", c.description);
   }
-  storetest::writeBytes(path, storetest::tagFile("<a><?></a>"));
-  expectError([&] { doc->readDoc(path); }, 19999, "ReadDoc", "Invalid procedure call or argument");
   EXPECT_EQ(doc->root(), old);
 }
 
 TEST_F(DomTest, AttributesInLenientAndStrictMode) {
   auto n = cvDomNode::create("n");
-  EXPECT_EQ(n->getAttr("x"), "");
+  EXPECT_EQ(n->getAttr("x", kCreate), "");
   EXPECT_EQ(n->attrs(), std::vector<std::string>{"x"});  // created with the default
-  EXPECT_EQ(n->getAttr("x", "5"), "");                   // stored empty: the default is not used
-  n->setAttr("y", "1");
-  n->setAttr("x", "2");
+  EXPECT_EQ(n->getAttr("x", kCreate, "5"), "");          // stored empty: the default is not used
+  n->setAttr("y", "1", kCreate);
+  n->setAttr("x", "2", kRaise);
   EXPECT_EQ(n->value(), R"(<n x="2" y="1"/>)");  // replaced in place
-  setStoreDebugFlag(true);
-  expectError([&] { n->getAttr("z"); }, 10006, "DomNode.SetAttr", "Wrong AttrName of z");
-  expectError([&] { n->setAttr("z", "1"); }, 10006, "DomNode.SetAttr", "Wrong AttrName of z");
-  EXPECT_EQ(n->getAttr("y"), "1");
+  expectError([&] { n->getAttr("z", kRaise); }, 10006, "DomNode.SetAttr", "Wrong AttrName of z");
+  expectError([&] { n->setAttr("z", "1", kRaise); }, 10006, "DomNode.SetAttr", "Wrong AttrName of z");
+  EXPECT_EQ(n->getAttr("y", kRaise), "1");
   EXPECT_EQ(n->attrs().size(), 2u);
 }
 
 TEST_F(DomTest, NodeAddressing) {
   auto n = cvDomNode::create("n");
-  setStoreDebugFlag(true);
-  expectError([&] { n->node("Setup\\Ftp"); }, 10002, "cvDomNode.Node", "Wrong Tag Name of \"Setup\"");
+  expectError([&] { n->node("Setup\\Ftp", kRaise); }, 10002, "cvDomNode.Node", "Wrong Tag Name of \"Setup\"");
   EXPECT_EQ(n->length(), 0);
-  setStoreDebugFlag(false);
-  auto ftp = n->node("Setup\\Ftp");
+  auto ftp = n->node("Setup\\Ftp", kCreate);
   EXPECT_EQ(ftp->tagName(), "Ftp");
   EXPECT_EQ(n->length(), 1);
-  EXPECT_EQ(n->node("Setup")->nodeAt(1), ftp);
+  EXPECT_EQ(n->node("Setup", kRaise)->nodeAt(1), ftp);
+  EXPECT_EQ(n->node("Setup\\Ftp", kRaise), ftp);
+  expectError([&] { n->node("Setup\\Ftp\\Deeper", kRaise); }, 10002, "cvDomNode.Node", "Wrong Tag Name of \"Deeper\"");
+  EXPECT_EQ(ftp->length(), 0);
   EXPECT_EQ(ftp->parent(), nullptr);  // lenient creation does not set Parent
-  EXPECT_NE(n->node("setup"), n->node("Setup"));  // names are case-sensitive: a second child
+  EXPECT_NE(n->node("setup", kCreate), n->node("Setup", kRaise));  // names are case-sensitive: a second child
   EXPECT_EQ(n->length(), 2);
 
-  expectError([&] { n->nodeVar(Variant(int32_t{3})); }, 10005, "cvDomNode.Node", "Wrong Tag Name of \"3\"");
-  expectError([&] { n->nodeVar(Variant(int32_t{-1})); }, 10005);
-  expectError([&] { n->nodeVar(Variant(int32_t{0})); }, kSubscriptOutOfRange);
-  EXPECT_EQ(n->nodeVar(Variant(int32_t{1}))->tagName(), "Setup");
-  expectError([&] { n->nodeVar(Variant("2")); }, kInvalidCall);  // a number as text is no tag name
-  expectError([&] { n->nodeVar(Variant("9")); }, 10005);
+  expectError([&] { n->nodeVar(Variant(int32_t{3}), kCreate); }, 10005, "cvDomNode.Node", "Wrong Tag Name of \"3\"");
+  expectError([&] { n->nodeVar(Variant(int32_t{-1}), kCreate); }, 10005);
+  expectError([&] { n->nodeVar(Variant(int32_t{0}), kCreate); }, kSubscriptOutOfRange);
+  EXPECT_EQ(n->nodeVar(Variant(int32_t{2}), kRaise)->tagName(), "setup");
+  expectError([&] { n->nodeVar(Variant("2"), kCreate); }, kInvalidCall);  // a number as text is no tag name
+  expectError([&] { n->nodeVar(Variant("9"), kCreate); }, 10005);
 
   EXPECT_TRUE(n->exists(Variant("2")));
   EXPECT_FALSE(n->exists(Variant(int32_t{3})));
@@ -199,11 +206,11 @@ TEST_F(DomTest, ANodeCannotBecomeItsOwnDescendantOrHoldNothing) {
 
 TEST_F(DomTest, ValueReadsAndReplacesTheNode) {
   auto holder = cvDomNode::create("holder");
-  auto n = holder->node("n");
+  auto n = holder->node("n", kCreate);
   n->data = 7;
   n->setValue(R"(<m k="v">t<c></c></m>)");
   EXPECT_EQ(n->tagName(), "m");
-  EXPECT_EQ(n->getAttr("k"), "v");
+  EXPECT_EQ(n->getAttr("k", kRaise), "v");
   EXPECT_EQ(n->getText(), "t");
   ASSERT_EQ(n->length(), 1);
   EXPECT_EQ(n->nodeAt(1)->parent(), n);
@@ -217,21 +224,6 @@ TEST_F(DomTest, ValueReadsAndReplacesTheNode) {
   EXPECT_EQ(n->length(), 2);  // unchanged by the failed lets
 }
 
-TEST_F(DomTest, TextAsUtf16IsKeptExactlyIncludingLoneSurrogates) {
-  std::string bytes = "\xFF\xFE";
-  const char16_t units[] = {u'<', u'a', u'>', 0x65E5, 0xD83D, 0xDE00, 0xD800, u'x', 0xDC00, u'<', u'/', u'a', u'>'};
-  for (char16_t u : units) {
-    bytes.push_back(static_cast<char>(u & 0xFF));
-    bytes.push_back(static_cast<char>(u >> 8));
-  }
-  const std::string decl = storetest::tagFile(R"(<?xml version="1.0"?>)", "");
-  storetest::writeBytes(path, bytes);
-  auto doc = cvDomDoc::create();
-  doc->readDoc(path);
-  doc->saveDoc();
-  EXPECT_EQ(storetest::readBytes(path), "\xFF\xFE" + decl + bytes.substr(2));
-}
-
 TEST_F(DomTest, NodesReadFromAFileWorkLikeNodesBuiltInMemory) {
   const int64_t before = cvDomNode::liveCount();
   const std::string text = R"(<r><a k="1"><b/><c>t &amp; u</c></a><d/></r>)";
@@ -240,23 +232,23 @@ TEST_F(DomTest, NodesReadFromAFileWorkLikeNodesBuiltInMemory) {
     DomNodeRef a = read(text)->root()->nodeAt(1);
     ASSERT_EQ(a->length(), 2);
     EXPECT_EQ(a->nodeAt(2)->parent(), a);
-    EXPECT_EQ(a->node("c")->getText(), "t & u");
+    EXPECT_EQ(a->node("c", kRaise)->getText(), "t & u");
     EXPECT_EQ(a->value(), R"(<a k="1"><b/><c>t &amp; u</c></a>)");
   }
   {
     auto doc = read(text);
     DomNodeRef r = doc->root();
-    r->node("a")->appendNode(cvDomNode::create("z"));  // after the children read
+    r->node("a", kRaise)->appendNode(cvDomNode::create("z"));  // after the children read
     r->setNode(Variant("d"), cvDomNode::create("x"));
     EXPECT_EQ(r->value(), R"(<r><a k="1"><b/><c>t &amp; u</c><z/></a><x/></r>)");
-    r->node("a")->removeAllNode();
+    r->node("a", kRaise)->removeAllNode();
     EXPECT_EQ(r->value(), R"(<r><a k="1"/><x/></r>)");
   }
   {
     auto doc = read(text);
     DomNodeRef a = doc->root()->nodeAt(1);
-    EXPECT_EQ(doc->root()->node("a\\c")->getText(), "t & u");
-    expectError([&] { a->node("b")->appendNode(doc->root()); }, kInvalidCall);
+    EXPECT_EQ(doc->root()->node("a\\c", kRaise)->getText(), "t & u");
+    expectError([&] { a->node("b", kRaise)->appendNode(doc->root()); }, kInvalidCall);
     a->setValue(doc->root()->value());  // a copy of the whole document in place of a
     EXPECT_EQ(a->nodeAt(1)->parent(), a);
     EXPECT_EQ(nodeToText(*doc->root()), R"(<r><r><a k="1"><b/><c>t &amp; u</c></a><d/></r><d/></r>)");
@@ -276,31 +268,33 @@ TEST_F(DomTest, RepeatedAttributesKeepTheirFirstPlaceAndLastValue) {
   const std::string written = R"(<r><a k="3&amp;" j="&lt;"><b j="3"/></a>)" + manyWritten + "</r>";
   auto doc = read(text);
   EXPECT_EQ(nodeToText(*doc->root()), written);
-  EXPECT_EQ(doc->root()->node("a")->getAttr("k"), "3&");
+  EXPECT_EQ(doc->root()->node("a", kRaise)->getAttr("k", kRaise), "3&");
   EXPECT_EQ(nodeToText(*doc->root()), written);
   EXPECT_EQ(doc->root()->nodeAt(2)->attrs().size(), 7u);
 }
 
-TEST_F(DomTest, LongTextsReadExactlyAcrossTheReadersPieces) {
-  // Units 32767/32768 and 65535/65536 of the text lie on either side of a
-  // boundary between the pieces the file is read in; the text is mostly
-  // three UTF-8 bytes a unit at first, then mostly ASCII.
-  std::u16string units = u"<a>";
+TEST_F(DomTest, Utf16TextIsKeptExactlyAcrossTheReadersPieces) {
+  // Any UTF-16 reads and writes back unchanged: pairs, lone surrogates of
+  // both kinds. The file is read in pieces of 32768 units, and a high
+  // surrogate that ends a piece is held back for the next one, which then
+  // takes one unit less from the file: the pieces end at units 32767, 65534
+  // and 98301. The text is mostly three UTF-8 bytes a unit at first, then
+  // mostly ASCII.
+  std::u16string units = u"<a>\u65E5";
+  units += {0xD83D, 0xDE00, 0xD800, u'x', 0xDC00, 0xDBFF, 0xDFFF};
   while (units.size() < 100000) units.push_back(units.size() % 4 ? u'\u65E5' : u'x');
   while (units.size() < 140000) units.push_back(units.size() % 37 == 0 ? u'\u00E9' : u'x');
   units[32767] = 0xD83D;  // a pair split between two pieces
   units[32768] = 0xDE00;
-  units[65535] = 0xD800;  // a lone high surrogate at the end of a piece
+  units[65534] = 0xD800;  // a lone high surrogate at the end of a piece
+  units[98301] = 0xDBFF;  // the highest pair split between two pieces
+  units[98302] = 0xDFFF;
   units += u"</a>";
-  std::string bytes = "\xFF\xFE";
-  for (char16_t u : units) {
-    bytes.push_back(static_cast<char>(u & 0xFF));
-    bytes.push_back(static_cast<char>(u >> 8));
-  }
+  const std::string bytes = "\xFF\xFE" + stringToUtf16le(units);
   storetest::writeBytes(path, bytes);
   auto doc = cvDomDoc::create();
   doc->readDoc(path);
-  EXPECT_EQ(doc->root()->text(), utf16leBytesToUtf8(bytes.substr(2 + 6, 2 * (units.size() - 7))));
+  EXPECT_EQ(doc->root()->text(), utf16ToUtf8(units.substr(3, units.size() - 7)));
   doc->saveDoc();
   const std::string decl = storetest::tagFile(R"(<?xml version="1.0"?>)", "");
   EXPECT_EQ(storetest::readBytes(path), "\xFF\xFE" + decl + bytes.substr(2));

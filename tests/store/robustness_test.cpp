@@ -6,6 +6,7 @@
 #include <csignal>
 #include <random>
 
+#include "common/utf.h"
 #include "store/dom.h"
 #include "store_test_util.h"
 
@@ -21,13 +22,13 @@ TEST(DomRobustness, DeepNestingReadsWritesAndFreesWithoutRecursion) {
   for (int i = 0; i < kDepth; ++i) text += "</a>";
   storetest::TempDir dir;
   const std::string path = dir.file("deep.xml");
-  storetest::writeBytes(path, "\xFF\xFE" + utf8ToUtf16leBytes(text));
+  storetest::writeBytes(path, "\xFF\xFE" + utf8ToUtf16le(text));
   const int64_t before = cvDomNode::liveCount();
   {
     auto doc = cvDomDoc::create();
     doc->readDoc(path);
     doc->saveDoc();
-    EXPECT_EQ(utf16leBytesToUtf8(storetest::readBytes(path).substr(2)), "<?xml version=\"1.0\"?>" + text);
+    EXPECT_EQ(utf16leToUtf8(storetest::readBytes(path).substr(2)), "<?xml version=\"1.0\"?>" + text);
     auto copy = cvDomNode::create();
     copy->setValue(text);
     EXPECT_EQ(copy->value(), text);
@@ -117,7 +118,7 @@ TEST(DomRobustness, AnyBytesEitherReadOrRaiseTheStoreError) {
   int read = 0, refused = 0;
   for (int i = 0; i < 3000; ++i) {
     const std::string text = randomDocument(rng);
-    std::string bytes = "\xFF\xFE" + utf8ToUtf16leBytes(text);
+    std::string bytes = "\xFF\xFE" + utf8ToUtf16le(text);
     mutate(bytes, rng);
     const std::string path = dir.file("fuzz" + std::to_string(i) + ".xml");  // new files write fast
     storetest::writeBytes(path, bytes);

@@ -19,16 +19,13 @@ class RegistryTest : public ::testing::Test {
   cvRegister reg;
 };
 
-TEST_F(RegistryTest, ReadingAMissingKeyGivesTheDefaultAndCreatesNothing) {
+TEST_F(RegistryTest, OnlyWritingCreatesKeysAndValuesReadBack) {
   auto tool = reg.root(HKEY_LOCAL_MACHINE)->node("SOFTWARE\\Acme")->node("Tool");
   EXPECT_EQ(tool->keyPath(), "SOFTWARE\\Acme\\Tool");
   EXPECT_EQ(tool->getAttr("Path", "none"), "none");
   EXPECT_FALSE(std::filesystem::exists(dir.file("registry.db")));
   EXPECT_TRUE(tool->keyExists(""));  // the root key itself
-}
 
-TEST_F(RegistryTest, SetAttrCreatesTheKeyPathAndValuesReadBack) {
-  auto tool = reg.root(HKEY_LOCAL_MACHINE)->node("SOFTWARE\\Acme")->node("Tool");
   EXPECT_TRUE(tool->setAttr("Path", "C:\\x"));
   EXPECT_EQ(tool->getAttr("Path", "none"), "C:\\x");
   EXPECT_EQ(tool->getAttr("path", "none"), "C:\\x");  // names without regard to case
@@ -73,6 +70,12 @@ TEST_F(RegistryTest, BadRootsPathsAndStoresFailQuietly) {
   EXPECT_EQ(cvRegNode::create(0x12345678u, "X")->getAttr("v", "d"), "d");
   EXPECT_FALSE(reg.root(HKEY_CURRENT_USER)->node("\\Lead")->setAttr("v", "1"));
   EXPECT_FALSE(reg.root(HKEY_CURRENT_USER)->node("a\\\\b")->setAttr("v", "1"));
+  // A key name is at most 255 bytes.
+  const std::string longest(255, 'k'), tooLong(256, 'k');
+  EXPECT_TRUE(reg.root(HKEY_CURRENT_USER)->node("a\\" + longest)->setAttr("v", "1"));
+  EXPECT_TRUE(reg.root(HKEY_CURRENT_USER)->keyExists("a\\" + longest));
+  EXPECT_FALSE(reg.root(HKEY_CURRENT_USER)->node("a\\" + tooLong)->setAttr("v", "1"));
+  EXPECT_FALSE(reg.root(HKEY_CURRENT_USER)->keyExists("a\\" + tooLong));
   storetest::writeBytes(dir.file("blocker"), "");
   setenv("QUILLANT_REGISTRY", dir.file("blocker/registry.db").c_str(), 1);  // parent is a file
   EXPECT_FALSE(reg.root(HKEY_CURRENT_USER)->node("K")->setAttr("v", "1"));
@@ -104,36 +107,59 @@ TEST_F(IniTest, SectionNamesOfChildNodes) {
 }
 
 TEST_F(IniTest, ReadsWithTheProfileRules) {
-  storetest::writeBytes(path,
-                        "; settings\r\n[Other]\r\nName=wrong\r\n"
-                        "[ Main ]\r\n  Name  =  Widget  \r\nEmpty=\r\nQuoted=\" padded \"\r\n"
-                        "Long=" + std::string(1100, 'L') + "\n");
-  auto main = file->root("main");
-  EXPECT_EQ(main->getAttr("NAME"), "Widget");
-  EXPECT_EQ(main->getAttr("Empty", "dflt"), "dflt");  // present but empty reads as the default
-  EXPECT_EQ(main->getAttr("Quoted"), " padded ");
-  EXPECT_EQ(main->getAttr("Long"), std::string(1023, 'L'));
-  EXPECT_EQ(main->getAttr("Missing", "dflt"), "dflt");
+  const std::string lines =
+      "[ Main ]\r\n  Name  =  Widget  \r\nEmpty=\r\nQuoted=\" padded \"\r\n"
+      "Two=\"\"\r\nOne=\"\r\nApos='a'\r\nUneven=\"a'\r\n"
+      "Long=" + std::string(1100, 'L') + "\n"
+      "; settings\r\n[Other]\r\nName=wrong\r\nMissing=wrong\r\n";
+  const struct {
+    const char* key;
+    std::string expected;
+  } cases[] = {
+      {"NAME", "Widget"},
+      {"Empty", "dflt"},  // present but empty reads as the default
+      {"Quoted", " padded "},
+      {"Two", "dflt"},  // a pair of quotes around nothing is an empty value
+      {"One", "\""},
+      {"Apos", "a"},
+      {"Uneven", "\"a'"},
+      {"Long", std::string(1023, 'L')},
+      {"Missing", "dflt"},
+  };
+  // The first section may follow a UTF-8 byte-order mark.
+  for (const std::string start : {"", "\xEF\xBB\xBF"}) {
+    SCOPED_TRACE(start.size());
+    storetest::writeBytes(path, start + lines);
+    auto main = file->root("main");
+    for (const auto& c : cases) EXPECT_EQ(main->getAttr(c.key, "dflt"), c.expected) << c.key;
+  }
   EXPECT_EQ(file->root("Nowhere")->getAttr("Name"), "");
   file->IniFileName = dir.file("absent.ini");
-  EXPECT_EQ(main->getAttr("Name", "none"), "none");
+  EXPECT_EQ(file->root("Main")->getAttr("Name", "none"), "none");
 }
 
 TEST_F(IniTest, WritesCreateFileAndSectionAndKeepOtherLines) {
   auto main = file->root("Main");
-  main->setAttr("Name", "Widget");
-  main->node("Sub")->setAttr("Size", "3");
+  EXPECT_TRUE(main->setAttr("Name", "Widget"));
+  EXPECT_TRUE(main->node("Sub")->setAttr("Size", "3"));
   EXPECT_EQ(storetest::readBytes(path), "[Main]\r\nName=Widget\r\n[Main_Sub]\r\nSize=3\r\n");
-  main->setAttr("name", "Gadget");
-  main->setAttr("Color", "red");
+  EXPECT_TRUE(main->setAttr("name", "Gadget"));
+  EXPECT_TRUE(main->setAttr("Color", "red"));
   EXPECT_EQ(storetest::readBytes(path), "[Main]\r\nname=Gadget\r\nColor=red\r\n[Main_Sub]\r\nSize=3\r\n");
   EXPECT_EQ(main->getAttr("NAME"), "Gadget");
 
+  // A byte-order mark stays, and the section after it is found.
+  storetest::writeBytes(path, "\xEF\xBB\xBF[Main]\nName=x\n");
+  EXPECT_TRUE(main->setAttr("Size", "4"));
+  EXPECT_EQ(storetest::readBytes(path), "\xEF\xBB\xBF[Main]\nName=x\nSize=4\r\n");
+
   // Existing nodes follow a change of the file name.
   file->IniFileName = dir.file("second.ini");
-  main->setAttr("Name", "Other");
+  EXPECT_TRUE(main->setAttr("Name", "Other"));
   EXPECT_EQ(main->getAttr("Name"), "Other");
   EXPECT_EQ(storetest::readBytes(dir.file("second.ini")), "[Main]\r\nName=Other\r\n");
+  file->IniFileName = dir.file("no/such/folder.ini");
+  EXPECT_FALSE(main->setAttr("Name", "x"));
 }
 
 }  // namespace

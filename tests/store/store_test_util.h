@@ -70,8 +70,12 @@ inline void expectError(const std::function<void()>& f, int number, const std::s
     ADD_FAILURE() << "no error raised, expected " << number;
   } catch (const quill::AutomationError& e) {
     EXPECT_EQ(e.number(), number) << e.description();
-    if (!source.empty()) EXPECT_EQ(e.source(), source);
-    if (!description.empty()) EXPECT_EQ(e.description(), description);
+    if (!source.empty()) {
+      EXPECT_EQ(e.source(), source);
+    }
+    if (!description.empty()) {
+      EXPECT_EQ(e.description(), description);
+    }
   }
 }
 

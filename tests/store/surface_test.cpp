@@ -27,9 +27,6 @@ TEST(StoreSurface, ClassesAreCreatedByIdentifierAndReachedByMemberName) {
 
   ObjectRef doc = createObject("cvSystemDB.cvDomDoc");
   EXPECT_EQ(call(doc, "Version").toText(), "1.0.12");
-  invokeLet(*doc, "DebugFlag", {}, Variant(true));
-  EXPECT_TRUE(storeDebugFlag());
-  invokeLet(*doc, "DebugFlag", {}, Variant(false));
 
   ObjectRef root = call(doc, "CreateNode", {Variant("Project")}).toObject();
   invokeLet(*doc, "Root", {}, Variant(root));
@@ -52,6 +49,21 @@ TEST(StoreSurface, ClassesAreCreatedByIdentifierAndReachedByMemberName) {
   EXPECT_EQ(call(other, "DataVariant").toObject(), held);
   invokeLet(*other, "Data", {}, Variant("12"));
   EXPECT_EQ(call(other, "Data").toLong(), 12);
+
+  // DebugFlag makes the late-bound lookups strict; C++ callers choose at
+  // each call, whatever the flag.
+  invokeLet(*doc, "DebugFlag", {}, Variant(true));
+  EXPECT_TRUE(call(createObject("cvSystemDB.cvDomDoc"), "DebugFlag").toBool());  // one value per thread
+  storetest::expectError([&] { call(root, "Node", {Variant("Missing")}); }, 10002);
+  storetest::expectError([&] { call(root, "GetAttr", {Variant("Missing")}); }, 10006);
+  storetest::expectError([&] { call(root, "SetAttr", {Variant("Missing"), Variant("1")}); }, 10006);
+  auto native = std::dynamic_pointer_cast<cvDomNode>(root);
+  EXPECT_EQ(native->getAttr("Made", Missing::Create, "d"), "d");
+  EXPECT_EQ(native->node("Made", Missing::Create)->tagName(), "Made");
+  invokeLet(*doc, "DebugFlag", {}, Variant(false));
+  EXPECT_EQ(call(call(root, "Node", {Variant("Late")}).toObject(), "TagName").toText(), "Late");
+  EXPECT_EQ(call(root, "GetAttr", {Variant("Late"), Variant("d")}).toText(), "d");
+  storetest::expectError([&] { native->getAttr("Other", Missing::Raise); }, 10006);
 
   ObjectRef ini = createObject("cvSystemDB.cvIniFile");
   ObjectRef section = call(ini, "Root", {Variant("Main")}).toObject();
@@ -103,8 +115,8 @@ TEST(Tagdoc, RoundTripsADocumentSavedByTheStoreAndRefusesIllFormedText) {
   auto doc = cvDomDoc::create();
   storetest::writeBytes(dir.file("d.prj"), storetest::tagFile("<a/>"));
   doc->readDoc(dir.file("d.prj"));
-  doc->root()->setAttr("Name", "\xE6\x97\xA5\xE6\x9C\xAC \"q\" <&>");
-  doc->root()->node("Scripts")->setText("line 1\r\nline 2");
+  doc->root()->setAttr("Name", "\xE6\x97\xA5\xE6\x9C\xAC \"q\" <&>", Missing::Create);
+  doc->root()->node("Scripts", Missing::Create)->setText("line 1\r\nline 2");
   doc->saveDoc();
   ASSERT_TRUE(tagdoc("print '" + dir.file("d.prj") + "' > '" + dir.file("d.txt") + "'"));
   ASSERT_TRUE(tagdoc("build '" + dir.file("d.txt") + "' '" + dir.file("e.prj") + "'"));

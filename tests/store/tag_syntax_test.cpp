@@ -13,7 +13,7 @@ namespace {
 
 TEST(TagSyntax, AcceptsWhatTheProgramsWriteAndIndentedHandEdits) {
   auto node = textToNode("<a/>");
-  node->setAttr("Name", "\xE6\x97\xA5 \"q\" <&> 'x'");
+  node->loadAttr("Name", "\xE6\x97\xA5 \"q\" <&> 'x'");
   node->setText("1 > 0 & 2 < 3\r\nline");
   node->appendNode(textToNode("<b c=\"\">t</b>"));
   const std::string texts[] = {

@@ -1,0 +1,191 @@
+#!/usr/bin/python3
+"""Publish benchmark: quillant --upload of a generated catalogue site to pyftpdlib
+on 127.0.0.1, beside lftp mirroring the same folder to the same server in the
+same run:
+
+  lftp       lftp -e "mirror -R --parallel=1 ..." as it comes
+  lftp-lean  the same with "set ftp:use-feat no; set ftp:ssl-allow no" and
+             "mirror -R --no-perms --no-umask --ignore-time" (no SITE CHMOD, no
+             MFMT, no FEAT or AUTH at log-in)
+
+The sites are made as the site benchmark makes them (its workbook, the sample
+design, quillant --no-gui). Every run sends into a fresh remote folder. The
+three tools run back to back in each repetition, in a rotating order; the
+ratios are taken within each repetition and their median is printed, beside
+the medians of the times. Peak memory (maximum resident set) of each upload
+is measured for every site size, to show that it does not grow with the site.
+
+Usage: /usr/bin/python3 bench/upload/run_bench.py [--bin build/bin] [--sizes 10000,40000]
+                                                 [--timed 10000] [--reps 5] [--work DIR] [--keep]
+
+--timed names the size whose uploads are timed against lftp; the other sizes
+are published once by quillant alone, for peak memory. Needs lftp
+(scripts/bootstrap --bench), python3-pyftpdlib and python3-xlwt.
+"""
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "bench", "site"))
+import run_bench as site  # noqa: E402  (the site benchmark's catalogue)
+
+
+def timed(cmd, **kw):
+    """Runs cmd under /usr/bin/time -v; returns (seconds, peak RSS in MB, stdout)."""
+    t = subprocess.run(["/usr/bin/time", "-v"] + cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                       text=True, **kw)
+    if t.returncode != 0:
+        sys.exit("failed (%d): %s\n%s\n%s" % (t.returncode, " ".join(cmd), t.stdout[-2000:], t.stderr[-2000:]))
+    wall = re.search(r"Elapsed \(wall clock\) time.*: (?:(\d+):)?(\d+):([\d.]+)", t.stderr)
+    h, m, s = wall.groups()
+    rss = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", t.stderr).group(1)) / 1024
+    return int(h or 0) * 3600 + int(m) * 60 + float(s), rss, t.stdout
+
+
+def start_server(root, log):
+    server = subprocess.Popen(["/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", "0", "-w",
+                               "-d", root, "-u", "user", "-P", "pw"],
+                              stdout=log, stderr=subprocess.STDOUT)
+    for _ in range(150):
+        with open(log.name) as f:
+            m = re.search(r"starting FTP server on 127\.0\.0\.1:(\d+)", f.read())
+        if m:
+            return server, m.group(1)
+        if server.poll() is not None:
+            break
+        time.sleep(0.1)
+    server.kill()
+    sys.exit("pyftpdlib did not start")
+
+
+def set_upload_settings(tagdoc, prj, port, server_path):
+    text = subprocess.run([tagdoc, "print", prj], check=True, stdout=subprocess.PIPE).stdout.decode("utf-8")
+    for name, value in (("Ip", "127.0.0.1"), ("Port", port), ("User", "user"), ("Password", "pw"),
+                        ("ServerPath", server_path), ("PassMode", "1")):
+        text = re.sub(r' %s="[^"]*"' % name, ' %s="%s"' % (name, value), text, count=1)
+    subprocess.run([tagdoc, "build", "-", prj], check=True, input=text.encode("utf-8"))
+
+
+def make_site(quillant, design, base, n):
+    """A project with the generated site of n items; returns its ProjectDef.prj."""
+    project = os.path.join(base, "site%d" % n)
+    shutil.copytree(design, project)
+    site.make_workbook(os.path.join(project, "Data.xls"), n)
+    subprocess.run([quillant, "--no-gui", os.path.join(project, "ProjectDef.prj")], check=True,
+                   stdout=subprocess.DEVNULL)
+    return os.path.join(project, "ProjectDef.prj")
+
+
+def tree_size(folder):
+    files = total = 0
+    for dirpath, _, names in os.walk(folder):
+        for name in names:
+            files += 1
+            total += os.path.getsize(os.path.join(dirpath, name))
+    return files, total
+
+
+def same_tree(a, b):
+    return subprocess.run(["diff", "-rq", a, b], stdout=subprocess.DEVNULL).returncode == 0
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", default=os.path.join(ROOT, "build", "bin"))
+    ap.add_argument("--sizes", default="10000,40000")
+    ap.add_argument("--timed", type=int, default=10000)
+    ap.add_argument("--reps", type=int, default=5)
+    ap.add_argument("--work", default=os.path.join(ROOT, "out", "bench-upload-%d" % int(time.time())))
+    ap.add_argument("--keep", action="store_true")
+    args = ap.parse_args()
+    quillant = os.path.join(args.bin, "quillant")
+    tagdoc = os.path.join(args.bin, "tagdoc")
+    design = os.path.join(args.bin, "HtmlDesign", "Standard", "Modern")
+    lftp = shutil.which("lftp")
+    if not lftp:
+        sys.exit("lftp is missing: scripts/bootstrap --bench")
+    sizes = sorted({int(s) for s in args.sizes.split(",")} | {args.timed})
+    os.makedirs(args.work)
+    remote = os.path.join(args.work, "remote")
+    os.makedirs(remote)
+
+    projects = {n: make_site(quillant, design, args.work, n) for n in sizes}
+    outputs = {n: os.path.join(os.path.dirname(p), "Output") for n, p in projects.items()}
+    for n in sizes:
+        files, total = tree_size(outputs[n])
+        print("site of %d items: %d files, %.1f MB" % (n, files, total / 1e6), flush=True)
+
+    log = open(os.path.join(args.work, "ftpd.log"), "w")
+    server, port = start_server(remote, log)
+    try:
+        lftp_base = ["-u", "user,pw", "-p", port]
+        commands = {
+            "lftp": lambda folder: [lftp] + lftp_base + [
+                "-e", "mirror -R --parallel=1 %s /%s; quit" % (outputs[args.timed], folder), "127.0.0.1"],
+            "lftp-lean": lambda folder: [lftp] + lftp_base + [
+                "-e", "set ftp:use-feat no; set ftp:ssl-allow no; mirror -R --parallel=1 --no-perms --no-umask "
+                "--ignore-time %s /%s; quit" % (outputs[args.timed], folder), "127.0.0.1"],
+        }
+
+        def quillant_upload(n, folder):
+            set_upload_settings(tagdoc, projects[n], port, "/" + folder)
+            return [quillant, "--upload", projects[n]]
+
+        tools = ["quillant", "lftp", "lftp-lean"]
+        times = {t: [] for t in tools}
+        peak = {n: [] for n in sizes}
+        for rep in range(args.reps):
+            order = tools[rep % 3:] + tools[:rep % 3]
+            for tool in order:
+                folder = "%s-%d" % (tool, rep)
+                cmd = quillant_upload(args.timed, folder) if tool == "quillant" else commands[tool](folder)
+                seconds, rss, _ = timed(cmd)
+                if not same_tree(outputs[args.timed], os.path.join(remote, folder)):
+                    sys.exit("%s did not publish the whole site" % tool)
+                times[tool].append(seconds)
+                if tool == "quillant":
+                    peak[args.timed].append(rss)
+            print("rep %d: %s" % (rep + 1, ", ".join("%s %.2f s" % (t, times[t][-1]) for t in tools)), flush=True)
+        for n in sizes:
+            if n == args.timed:
+                continue
+            seconds, rss, _ = timed(quillant_upload(n, "quillant-n%d" % n))
+            peak[n].append(rss)
+            print("site of %d items: quillant %.2f s, peak %.1f MB" % (n, seconds, rss), flush=True)
+    finally:
+        server.terminate()
+        server.wait(10)
+        log.close()
+
+    med = statistics.median
+    files, total = tree_size(outputs[args.timed])
+    print("\nWhole-site publish of %d files (%.1f MB, the %d-item catalogue) to pyftpdlib on 127.0.0.1,"
+          " medians of %d runs" % (files, total / 1e6, args.timed, args.reps))
+    print("%-10s %9s %9s" % ("tool", "seconds", "files/s"))
+    for t in tools:
+        print("%-10s %9.2f %9.0f   runs: %s" % (t, med(times[t]), files / med(times[t]),
+                                              " ".join("%.2f" % x for x in times[t])))
+    for anchor in ("lftp", "lftp-lean"):
+        ratios = [q / a for q, a in zip(times["quillant"], times[anchor])]
+        print("quillant / %-9s per run: %s (median %.2f; below 1 is faster)"
+              % (anchor, " ".join("%.2f" % r for r in ratios), med(ratios)))
+    print("\npeak memory of quillant --upload (maximum resident set)")
+    for n in sizes:
+        print("  %6d items: %6.1f MB" % (n, max(peak[n])))
+    if len(sizes) > 1:
+        a, b = sizes[0], sizes[-1]
+        print("  %d -> %d items (x%.1f files): peak memory x%.2f"
+              % (a, b, tree_size(outputs[b])[0] / tree_size(outputs[a])[0], max(peak[b]) / max(peak[a])))
+    if not args.keep:
+        shutil.rmtree(args.work)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,132 @@
+// Shared fixtures of the upload tests: the test FTP server (ftpd.py) on a
+// free loopback port, stopped by its PID; files; a project whose upload
+// settings point at the server.
+#pragma once
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <functional>
+#include <map>
+#include <ostream>
+
+#include "store/dom.h"
+
+// Readable failure output for Qt texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace uploadtest {
+
+template <class App>
+void ensureApp() {
+  static int argc = 1;
+  static char name[] = "upload_test";
+  static char* argv[] = {name, nullptr};
+  if (!QCoreApplication::instance()) new App(argc, argv);
+}
+
+inline bool waitUntil(const std::function<bool()>& pred, int ms = 10000) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred()) {
+    if (t.elapsed() > ms) return false;
+    QEventLoop loop;
+    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return true;
+}
+
+inline QString programDir() { return qEnvironmentVariable("QUILLANT_PROGRAM_DIR"); }
+
+// ftpd.py serving `root`, with its fault options.
+class TestFtpd {
+ public:
+  explicit TestFtpd(const QString& root, const QStringList& options = {}) {
+    QDir().mkpath(root);
+    QObject::connect(&proc_, &QProcess::readyReadStandardOutput, [this] { log_ += proc_.readAllStandardOutput(); });
+    proc_.start("/usr/bin/python3", QStringList{qEnvironmentVariable("QUILLANT_SOURCE_DIR") + "/tests/upload/ftpd.py", root} + options);
+    static const QRegularExpression re("starting FTP server on 127\\.0\\.0\\.1:(\\d+)");
+    waitUntil([&] {
+      port_ = re.match(QString::fromUtf8(log_)).captured(1);
+      return !port_.isEmpty() || proc_.state() == QProcess::NotRunning;
+    }, 15000);
+  }
+  ~TestFtpd() {
+    ::kill(static_cast<pid_t>(proc_.processId()), SIGTERM);
+    if (!proc_.waitForFinished(3000)) proc_.kill();
+  }
+  const QString& port() const { return port_; }
+  // Log lines of one kind ("CMD ", "INCOMPLETE ", "DISCONNECT"), without the kind.
+  QStringList events(const QString& kind) const {
+    QStringList out;
+    for (const QString& line : QString::fromUtf8(log_).split('\n'))
+      if (line.startsWith(kind)) out << line.mid(kind.size());
+    return out;
+  }
+  QStringList commands() const { return events("CMD "); }
+  // Each stored file with the TYPE in effect when its STOR came.
+  std::map<QString, QString> typeOfEachStore() const {
+    std::map<QString, QString> types;
+    QString type = "A";
+    for (const QString& c : commands()) {
+      if (c.startsWith("TYPE ")) type = c.mid(5);
+      if (c.startsWith("STOR ")) types[c.mid(5)] = type;
+    }
+    return types;
+  }
+
+ private:
+  QProcess proc_;
+  QByteArray log_;
+  QString port_;
+};
+
+inline void writeFile(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  f.open(QIODevice::WriteOnly);
+  f.write(bytes);
+}
+
+inline QByteArray readFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+inline QByteArray binaryBytes(int n) {
+  QByteArray b(n, Qt::Uninitialized);
+  for (int i = 0; i < n; ++i) b[i] = char((i * 131 + i / 7) & 255);
+  return b;
+}
+
+// folder/ProjectDef.prj with upload settings for the test server; `ftp`
+// overrides attributes of Setup\Ftp ("<none>" leaves one out).
+inline std::string writeProject(const QString& folder, const QString& port,
+                                const std::map<std::string, std::string>& ftp = {}) {
+  std::map<std::string, std::string> attrs = {
+      {"Ip", "127.0.0.1"}, {"Port", port.toStdString()}, {"User", "user"}, {"Password", "pw"}, {"Account", ""},
+      {"ServerPath", "/site"}, {"PassMode", "1"}, {"FirewallFlag", "0"}};
+  for (const auto& [k, v] : ftp) attrs[k] = v;
+  auto node = quill::cvDomNode::create("Ftp");
+  for (const auto& [k, v] : attrs)
+    if (v != "<none>") node->loadAttr(k, v);
+  auto setup = quill::cvDomNode::create("Setup");
+  setup->appendNode(node);
+  auto doc = quill::cvDomDoc::create();
+  doc->setRoot(quill::cvDomNode::create("Project"));
+  doc->root()->appendNode(setup);
+  QDir().mkpath(folder);
+  const std::string path = (folder + "/ProjectDef.prj").toStdString();
+  doc->saveDoc(path);
+  return path;
+}
+
+}  // namespace uploadtest
