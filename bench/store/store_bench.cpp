@@ -19,7 +19,8 @@
 // same three steps ("pugi save+sync"), which is the like-for-like anchor.
 // BM_StoreWriteText is SaveDoc's text without the file.
 //
-//   store_bench [--rounds N] [google benchmark flags, for the first setting;
+//   store_bench [--rounds N] [--tunables GLIBC_TUNABLES for the fresh processes]
+//               [google benchmark flags, for the first setting;
 //               names look like BM_StoreReadDoc/10/repeats:3/real_time]
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -53,6 +54,10 @@ namespace {
 // the inputs the first process made.
 constexpr const char* kInputsVariable = "QUILLANT_STORE_BENCH_INPUTS";
 constexpr const char* kSteadyTunables = "glibc.malloc.mmap_max=0:glibc.malloc.trim_threshold=68719476736";
+// The allocator settings of the fresh processes; --tunables "" gives them
+// glibc's defaults, which tells the effect of the settings from that of a
+// fresh process.
+std::string steadyTunables = kSteadyTunables;
 const int kSizes[] = {1, 10, 50};
 
 bool childProcess() { return std::getenv(kInputsVariable) != nullptr; }
@@ -275,7 +280,7 @@ class Collector : public benchmark::ConsoleReporter {
 // allocator settings; false when it failed.
 bool runFresh(const std::string& self, const std::string& name, int mb, Figure& figure) {
   const std::string command = std::string("env ") + kInputsVariable + "='" + benchFolder().string() +
-                              "' GLIBC_TUNABLES='" + kSteadyTunables + "' '" + self +
+                              "' GLIBC_TUNABLES='" + steadyTunables + "' '" + self +
                               "' --benchmark_filter='^" + name + "/" + std::to_string(mb) + "/'";
   std::FILE* p = ::popen(command.c_str(), "r");
   if (!p) return false;
@@ -363,10 +368,10 @@ void steadyState(const std::string& self, int rounds) {
       if (b[i].charsPerSec > 0) v.push_back(a[i].charsPerSec / b[i].charsPerSec);
     return median(v);
   };
-  std::printf("\nSteady state: a fresh process per benchmark and size, GLIBC_TUNABLES=%s for both sides; "
+  std::printf("\nSteady state: a fresh process per benchmark and size, GLIBC_TUNABLES=\"%s\" for both sides; "
               "medians of %d rounds; ratio = median over rounds of store rate / pugixml rate; load average "
               "%.1f before, %.1f after\n",
-              kSteadyTunables, rounds, loadBefore, loadAverage());
+              steadyTunables.c_str(), rounds, loadBefore, loadAverage());
   std::printf("%-6s %10s %8s %10s %8s %6s | %10s %15s %6s | %10s %10s\n", "size", "ReadDoc", "pf", "pugi parse",
               "pf", "ratio", "SaveDoc", "pugi save+sync", "ratio", "pugi save", "WriteText");
   for (int mb : kSizes) {
@@ -390,6 +395,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--rounds" && i + 1 < argc)
       rounds = std::max(1, std::atoi(argv[++i]));
+    else if (std::string(argv[i]) == "--tunables" && i + 1 < argc)
+      steadyTunables = argv[++i];
     else
       args.push_back(argv[i]);
   }
@@ -405,7 +412,7 @@ int main(int argc, char** argv) {
   if (child) {
     for (const auto& [name, f] : collector.figures) std::printf("figure %.9g %.9g %.9g\n", f.seconds, f.charsPerSec, f.faults);
   } else {
-    summaryAsBefore(collector);
+    if (!collector.figures.empty()) summaryAsBefore(collector);
     std::error_code ec;
     steadyState(fs::canonical("/proc/self/exe", ec).string(), rounds);
     fs::remove_all(benchFolder(), ec);
