@@ -5,12 +5,15 @@
 // control's ratios against each anchor, and the median of the ratios taken
 // within each repetition (every tool runs once per repetition, back to back).
 //
+// Every timed run uploads into a new, empty folder (see the note in main).
+//
 // lftp runs twice: as it comes, and lean. As it comes it negotiates features,
-// tries TLS, lists the folder with MLSD, deletes each file before storing it
-// again, sets its time (MFMT) and finally its permissions (SITE CHMOD). The
-// lean run leaves all of that out, so that per file it sends what the control
-// sends bar TYPE: PASV and STOR. A short traced run of each variant prints the
-// commands it sent, so the claim can be checked on the machine at hand.
+// tries TLS, lists the folder with MLSD, sets each file's time (MFMT) and
+// finally its permissions (SITE CHMOD), and deletes a file that is there
+// before storing it again. The lean run leaves all of that out, so that per
+// file it sends what the control sends bar TYPE: PASV and STOR. Short traced
+// runs of each variant print the commands sent, so the claim can be checked
+// on the machine at hand.
 //
 // curl is measured in active mode only, against the control in active mode:
 // in passive mode curl stalls about a second before some data connections on
@@ -30,6 +33,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -185,9 +190,8 @@ QStringList sentCommands(const QByteArray& trace) {
 }
 
 // The commands on one line, in order; a password is never shown.
-void printCommands(const char* who, const QStringList& commands, int files) {
-  std::printf("%s, %d files already on the server (%lld commands):\n", who, files,
-              static_cast<long long>(commands.size()));
+void printCommands(const char* who, const char* situation, const QStringList& commands) {
+  std::printf("%s, %s (%lld commands):\n", who, situation, static_cast<long long>(commands.size()));
   QStringList shown;
   for (QString c : commands) {
     if (c.startsWith(QLatin1String("PASS "))) c = QStringLiteral("PASS ***");
@@ -272,35 +276,38 @@ int main(int argc, char** argv) {
   const QString curl = QStandardPaths::findExecutable("curl");
   const QStringList lftpLogin = {"-u", "user,pw", "-p", port};
 
-  // What goes over the wire: each variant uploads the probe folder once, then
-  // again with -d over the files now present, as every timed run does.
-  std::printf("Commands sent on a second upload of the same files\n");
-  {
-    QDir().mkpath(remote + "/probe_control");
+  // What goes over the wire: each variant uploads the probe folder into an
+  // empty folder, as every timed run does, and again over the files now
+  // there, both traced.
+  std::printf("Commands sent (2 files; PASS shown as ***)\n");
+  for (const char* situation : {"into an empty folder", "over the same files"}) {
     QStringList commands;
-    runControl(port, probe, "probe_control", true);
+    QDir().mkpath(remote + "/probe_control");
     runControl(port, probe, "probe_control", true, &commands);
-    printCommands("control", commands, probe.files.size());
+    printCommands("control", situation, commands);
   }
   if (!lftp.isEmpty()) {
     for (bool lean : {false, true}) {
       const QString dir = lean ? "probe_lftp-lean" : "probe_lftp";
       QDir().mkpath(remote + "/" + dir);
-      QByteArray trace;
-      runProcess(lftp, lftpLogin + QStringList{"-e", lftpScript(lean, probe.localDir, dir), "127.0.0.1"});
-      runProcess(lftp, QStringList{"-d"} + lftpLogin + QStringList{"-e", lftpScript(lean, probe.localDir, dir),
-                                                                   "127.0.0.1"},
-                 {}, &trace);
-      printCommands(lean ? "lftp lean" : "lftp as it comes", sentCommands(trace), probe.files.size());
+      for (const char* situation : {"into an empty folder", "over the same files"}) {
+        QByteArray trace;
+        runProcess(lftp, QStringList{"-d"} + lftpLogin +
+                             QStringList{"-e", lftpScript(lean, probe.localDir, dir), "127.0.0.1"},
+                   {}, &trace);
+        printCommands(lean ? "lftp lean" : "lftp as it comes", situation, sentCommands(trace));
+      }
     }
   }
   std::printf("\n");
 
   std::vector<QString> tools = {"control", "lftp", "lftp-lean", "control-active", "curl-active"};
   if (curlPassive) tools.push_back("curl-passive");
-  // A run of one tool on one set; -1 when it failed.
-  auto runTool = [&](const QString& tool, const FileSet& set) -> double {
-    const QString dir = tool + "_" + set.name;
+  // A run of one tool on one set into the remote folder dir; -1 when it failed.
+  auto runTool = [&](const QString& tool, const FileSet& set, const QString& dir) -> double {
+    QDir().mkpath(remote + "/" + dir);
+    // The previous run's files are on disk before this one starts.
+    ::sync();
     if (tool == "control" || tool == "control-active") return runControl(port, set, dir, tool == "control");
     if (tool.startsWith("lftp")) {
       if (lftp.isEmpty()) return -1;
@@ -316,21 +323,28 @@ int main(int argc, char** argv) {
     return runProcess(curl, args, set.localDir);
   };
 
+  // Every run stores into a new, empty folder, so the server does the same
+  // work for every tool. Storing over existing files is not: on this
+  // machine's ext4 a file truncated and written again is flushed when it is
+  // closed, which made every tool that overwrites (the control, curl, lftp
+  // lean) several times slower than lftp as it comes, whose DELE first makes
+  // it write new files. One untimed run of each tool comes first.
   std::map<QString, std::map<QString, std::vector<double>>> times;  // set -> tool -> seconds, -1 = failed
   for (const FileSet& set : sets) {
-    // Remote folders are made once, and one untimed run of each tool fills
-    // them: every timed run stores over files that are there, so lftp's
-    // delete-before-store shows in each of its runs.
-    for (const QString& tool : tools) {
-      QDir().mkpath(remote + "/" + tool + "_" + set.name);
-      runTool(tool, set);
+    for (const QString& tool : tools) runTool(tool, set, tool + "_" + set.name + "_warm");
+    for (int r = 0; r < reps; ++r) {
+      for (const QString& tool : tools) {
+        const QString dir = tool + "_" + set.name + "_" + QString::number(r);
+        times[set.name][tool].push_back(runTool(tool, set, dir));
+        if (!sameFiles(set, remote + "/" + dir))
+          std::fprintf(stderr, "warning: %s did not store every %s file whole\n", qPrintable(tool),
+                       qPrintable(set.name));
+      }
+      // The large set would fill the disk; removed between repetitions,
+      // before the next run's sync.
+      for (const QString& tool : tools)
+        QDir(remote + "/" + tool + "_" + set.name + "_" + QString::number(r)).removeRecursively();
     }
-    for (int r = 0; r < reps; ++r)
-      for (const QString& tool : tools) times[set.name][tool].push_back(runTool(tool, set));
-    for (const QString& tool : tools)
-      if (!sameFiles(set, remote + "/" + tool + "_" + set.name))
-        std::fprintf(stderr, "warning: %s did not store every %s file whole\n", qPrintable(tool),
-                     qPrintable(set.name));
   }
   stopServer();
 
