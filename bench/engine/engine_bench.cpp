@@ -123,7 +123,7 @@ table.features th, table.features td { border: 1px solid #ccc; padding: 4px 8px;
 </td></tr></table>
 <h2>Features</h2>
 <table class="features"><tr><th>Item</th><th>Value</th><th>Unit</th></tr>
-@<tr><td>$SpecName$</td><td>$SpecValue$</td><td>$SpecUnit$</td></tr>
+@<tr><td>$FeatureName$</td><td>$FeatureValue$</td><td>$FeatureUnit$</td></tr>
 ~</table>
 <h2>Description</h2>
 <div class="desc">$Description$</div>
@@ -140,7 +140,7 @@ hand with a soft sponge; the pieces go into a microwave oven but not into a dish
 
 const char* const kOuterNames[] = {"Title", "Shop", "Summary", "GroupPage", "Group", "Code",
                                    "Maker", "Price", "Stock", "Note", "Description", "Updated"};
-const char* const kRowNames[] = {"SpecName", "SpecValue", "SpecUnit"};
+const char* const kRowNames[] = {"FeatureName", "FeatureValue", "FeatureUnit"};
 constexpr int kRows = 5;
 
 std::string convert(const char* open, const char* close, const std::string& blockStart, const std::string& blockEnd) {
@@ -166,9 +166,9 @@ PageValues valuesFor(int page) {
   v.outer = {"Ceramic tea pot " + n, "Kobo Shop", "A hand-made tea pot, model " + n, "Group_Pots.htm", "Pots",
              "TP-" + n, "Seto Kiln", "4,800", "12", "Ships in 3 days", "Thrown by hand and fired twice. " + n,
              "2026-12-07"};
-  const char* specs[kRows][3] = {{"Height", "14", "cm"}, {"Width", "18", "cm"}, {"Volume", "600", "ml"},
+  const char* features[kRows][3] = {{"Height", "14", "cm"}, {"Width", "18", "cm"}, {"Volume", "600", "ml"},
                                  {"Weight", "520", "g"}, {"Colour", "blue", "-"}};
-  for (auto& s : specs) v.rows.push_back({s[0], s[1] + std::string(".") + n.substr(0, 1), s[2]});
+  for (auto& s : features) v.rows.push_back({s[0], s[1] + std::string(".") + n.substr(0, 1), s[2]});
   return v;
 }
 
