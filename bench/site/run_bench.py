@@ -13,9 +13,11 @@ Usage: /usr/bin/python3 bench/site/run_bench.py [--bin build/bin] [--sizes 10000
 Each process is started through quillant-measure-run, which times it on the
 monotonic clock and reports its own peak resident set (from wait4). Every size
 first gets one cold run of each tool, shown but not counted; then --reps runs
-in which the tools go back to back, each into a fresh folder (nothing is
-deleted before a timing; the work folder is removed at the end, also after a
-failure, unless --keep). Prints medians and the ratios against the floor.
+in which the tools go back to back, each into a fresh folder. A run's folders
+are deleted once it is measured and the work folder at the end, also after a
+failure, unless --keep; every timing starts with a sync, so no earlier
+writing or deleting is still under way. Prints medians and the ratios
+against the floor.
 
 A worksheet of an .xls workbook holds at most 65,535 items and the page
 generators read only the first one (SHEET1), so a larger catalogue is given as
@@ -195,7 +197,7 @@ def count_files(folder):
     return sum(len(files) for _, _, files in os.walk(folder))
 
 
-def measure_once(n, base, design, tools, label):
+def measure_once(n, base, design, tools, label, keep):
     """Runs quillant, the floor and (when built) Hugo back to back on one
     catalogue; returns their figures."""
     fig = {}
@@ -223,6 +225,11 @@ def measure_once(n, base, design, tools, label):
         run = Run(["hugo", "--quiet", "--source", hugo_src, "--destination", public,
                    "--cacheDir", os.path.join(base, "hugocache-%s" % label)])
         fig.update(hugo=run.seconds, hrss=run.peak_mb, hugo_files=count_files(public))
+    if not keep:
+        # Deleting is slow on some disks (about 1,000 files a second on an
+        # ext4 mounted with discard); the next run's sync waits for it.
+        for d in (project, floor_dir, public, os.path.join(base, "hugocache-%s" % label)):
+            shutil.rmtree(d, ignore_errors=True)
     return fig
 
 
@@ -300,11 +307,11 @@ def main():
         results = {n: [] for n in sizes}
         for n in sizes:
             print(describe(n, "cold run, not counted",
-                           measure_once(n, os.path.join(args.work, "n%d" % n), design, tools, "cold")),
+                           measure_once(n, os.path.join(args.work, "n%d" % n), design, tools, "cold", args.keep)),
                   flush=True)
         for rep in range(args.reps):
             for n in sizes:
-                fig = measure_once(n, os.path.join(args.work, "n%d" % n), design, tools, str(rep + 1))
+                fig = measure_once(n, os.path.join(args.work, "n%d" % n), design, tools, str(rep + 1), args.keep)
                 results[n].append(fig)
                 print(describe(n, "run %d" % (rep + 1), fig), flush=True)
         report(sizes, results, args.reps)
