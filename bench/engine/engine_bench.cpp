@@ -21,8 +21,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -167,7 +167,7 @@ PageValues valuesFor(int page) {
              "TP-" + n, "Seto Kiln", "4,800", "12", "Ships in 3 days", "Thrown by hand and fired twice. " + n,
              "2026-12-07"};
   const char* features[kRows][3] = {{"Height", "14", "cm"}, {"Width", "18", "cm"}, {"Volume", "600", "ml"},
-                                 {"Weight", "520", "g"}, {"Colour", "blue", "-"}};
+                                    {"Weight", "520", "g"}, {"Colour", "blue", "-"}};
   for (auto& s : features) v.rows.push_back({s[0], s[1] + std::string(".") + n.substr(0, 1), s[2]});
   return v;
 }
