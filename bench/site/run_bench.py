@@ -35,6 +35,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import xlwt
 
@@ -193,6 +194,25 @@ def hugo_site(folder, design, n):
                 f.write("---\n")
 
 
+def remove_folders(folders, threads=8):
+    """Deletes folders with several threads: on a disk where each unlink
+    waits (about 1,000 files a second on an ext4 mounted with discard), that
+    is several times faster than one thread."""
+    files = [os.path.join(d, f) for folder in folders for d, _, names in os.walk(folder) for f in names]
+
+    def unlink_every(k):
+        for path in files[k::threads]:
+            try:
+                os.unlink(path)
+            except OSError:
+                pass
+
+    with ThreadPoolExecutor(threads) as pool:
+        list(pool.map(unlink_every, range(threads)))
+    for folder in folders:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def count_files(folder):
     return sum(len(files) for _, _, files in os.walk(folder))
 
@@ -225,11 +245,8 @@ def measure_once(n, base, design, tools, label, keep):
         run = Run(["hugo", "--quiet", "--source", hugo_src, "--destination", public,
                    "--cacheDir", os.path.join(base, "hugocache-%s" % label)])
         fig.update(hugo=run.seconds, hrss=run.peak_mb, hugo_files=count_files(public))
-    if not keep:
-        # Deleting is slow on some disks (about 1,000 files a second on an
-        # ext4 mounted with discard); the next run's sync waits for it.
-        for d in (project, floor_dir, public, os.path.join(base, "hugocache-%s" % label)):
-            shutil.rmtree(d, ignore_errors=True)
+    if not keep:  # the next run's sync waits for the deleting to end
+        remove_folders([project, floor_dir, public, os.path.join(base, "hugocache-%s" % label)])
     return fig
 
 
@@ -319,7 +336,7 @@ def main():
         if args.keep:
             print("work folder kept: %s" % args.work)
         else:
-            shutil.rmtree(args.work, ignore_errors=True)
+            remove_folders([args.work])
 
 
 if __name__ == "__main__":
