@@ -1,10 +1,28 @@
 // Template engine figures: parse throughput on large templates, and the time
 // to render one detail page, beside ctemplate and mstch rendering the same
 // page with the same values.
+//
+// The page is rendered two ways by this engine. "by name" is what the page
+// generators do: every page looks each variable up by name in its part and
+// walks the parts, comparing block keys. "resolved once" keeps pointers to
+// the variables and parts found when the template was loaded. ctemplate also
+// sets every value by name into a fresh dictionary per page, so "by name"
+// against ctemplate is the like-for-like figure. mstch's only public call,
+// mstch::render(text, context), parses the template again for every page,
+// so its figure includes a parse per page.
+//
+// Rendering is timed in rounds: each renderer writes a batch of pages in turn
+// (thread CPU time, so time given to other processes does not count), and the
+// ratios are the medians of the ratios within each round.
+//
+//   engine_bench [--rounds N] [google benchmark flags, for parsing]
 #include <benchmark/benchmark.h>
+#include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,7 +123,7 @@ table.features th, table.features td { border: 1px solid #ccc; padding: 4px 8px;
 </td></tr></table>
 <h2>Features</h2>
 <table class="features"><tr><th>Item</th><th>Value</th><th>Unit</th></tr>
-@<tr><td>$SpecName$</td><td>$SpecValue$</td><td>$SpecUnit$</td></tr>
+@<tr><td>$FeatureName$</td><td>$FeatureValue$</td><td>$FeatureUnit$</td></tr>
 ~</table>
 <h2>Description</h2>
 <div class="desc">$Description$</div>
@@ -122,7 +140,7 @@ hand with a soft sponge; the pieces go into a microwave oven but not into a dish
 
 const char* const kOuterNames[] = {"Title", "Shop", "Summary", "GroupPage", "Group", "Code",
                                    "Maker", "Price", "Stock", "Note", "Description", "Updated"};
-const char* const kRowNames[] = {"SpecName", "SpecValue", "SpecUnit"};
+const char* const kRowNames[] = {"FeatureName", "FeatureValue", "FeatureUnit"};
 constexpr int kRows = 5;
 
 std::string convert(const char* open, const char* close, const std::string& blockStart, const std::string& blockEnd) {
@@ -148,9 +166,9 @@ PageValues valuesFor(int page) {
   v.outer = {"Ceramic tea pot " + n, "Kobo Shop", "A hand-made tea pot, model " + n, "Group_Pots.htm", "Pots",
              "TP-" + n, "Seto Kiln", "4,800", "12", "Ships in 3 days", "Thrown by hand and fired twice. " + n,
              "2026-12-07"};
-  const char* specs[kRows][3] = {{"Height", "14", "cm"}, {"Width", "18", "cm"}, {"Volume", "600", "ml"},
-                                 {"Weight", "520", "g"}, {"Colour", "blue", "-"}};
-  for (auto& s : specs) v.rows.push_back({s[0], s[1] + std::string(".") + n.substr(0, 1), s[2]});
+  const char* features[kRows][3] = {{"Height", "14", "cm"}, {"Width", "18", "cm"}, {"Volume", "600", "ml"},
+                                    {"Weight", "520", "g"}, {"Colour", "blue", "-"}};
+  for (auto& s : features) v.rows.push_back({s[0], s[1] + std::string(".") + n.substr(0, 1), s[2]});
   return v;
 }
 
@@ -184,6 +202,41 @@ struct MarlPage {
       block->appendText(out);
     }
     tail->appendText(out);
+  }
+};
+
+// As the generators do it: variables set by name, parts walked per page.
+struct MarlByNamePage {
+  MarlDoc doc;
+
+  MarlByNamePage() {
+    const std::string text =
+        convert("{", "}", "<!-- MARL:HtmlPart _KEY=\"Feature\" _POSITION=\"START\" -->",
+                "<!-- MARL:HtmlPart _KEY=\"Feature\" _POSITION=\"END\" -->");
+    if (!doc.loadFile(text, "SOURCE_TYPE=1").empty()) std::abort();
+  }
+  static void setVar(MarlPart& part, std::string_view name, std::string_view value) {
+    if (MarlVar* v = part.vars().find(name)) v->replace(value);
+  }
+  static void writeText(const MarlPart& part, std::string& out) {
+    for (const auto& child : part.parts())
+      if (child->isText()) child->appendText(out);
+  }
+  void render(const PageValues& v, std::string& out) {
+    MarlPart& root = *doc.rootPart();
+    root.vars().reset();
+    for (size_t i = 0; i < v.outer.size(); ++i) setVar(root, kOuterNames[i], v.outer[i]);
+    for (const auto& child : root.parts()) {
+      if (child->isText()) {
+        child->appendText(out);
+      } else if (child->key() == "Feature") {
+        for (const auto& r : v.rows) {
+          child->vars().reset();
+          for (size_t i = 0; i < r.size(); ++i) setVar(*child, kRowNames[i], r[i]);
+          writeText(*child, out);
+        }
+      }
+    }
   }
 };
 
@@ -231,19 +284,6 @@ const std::vector<PageValues>& pages() {
   return all;
 }
 
-template <class Page>
-void renderPages(benchmark::State& state) {
-  Page page;
-  std::string out;
-  size_t i = 0;
-  for (auto _ : state) {
-    out.clear();
-    page.render(pages()[i++ & 63], out);
-    benchmark::DoNotOptimize(out.data());
-  }
-  state.counters["page_bytes"] = static_cast<double>(out.size());
-}
-
 // All renderers must write the same page.
 bool samePages() {
   MarlPage marl;
@@ -251,6 +291,10 @@ bool samePages() {
   marl.render(pages()[7], reference);
   bool same = reference.size() > 2500;
   if (!same) std::fprintf(stderr, "page too short: %zu bytes\n", reference.size());
+  MarlByNamePage byName;
+  std::string b;
+  byName.render(pages()[7], b);
+  if (b != reference) std::fprintf(stderr, "rendering by name gives another page\n"), same = false;
 #ifdef HAVE_CTEMPLATE
   CtemplatePage ct;
   std::string c;
@@ -266,20 +310,108 @@ bool samePages() {
   return same;
 }
 
-}  // namespace
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
 
-BENCHMARK(renderPages<MarlPage>)->Name("render/marl");
+// One renderer: writes `count` pages and returns the CPU time per page.
+struct Renderer {
+  const char* name;
+  std::function<double(int count)> timePages;
+  long batch = 0;  // pages per round, about 0.1 s of CPU time
+};
+
+template <class Page>
+Renderer makeRenderer(const char* name) {
+  auto page = std::make_shared<Page>();
+  return {name, [page](int count) {
+            std::string out;
+            const double start = threadSeconds();
+            for (int i = 0; i < count; ++i) {
+              out.clear();
+              page->render(pages()[static_cast<size_t>(i) & 63], out);
+              benchmark::DoNotOptimize(out.data());
+            }
+            return (threadSeconds() - start) / count;
+          }};
+}
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double loadAverage() {
+  double load = -1;
+  if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+    if (std::fscanf(f, "%lf", &load) != 1) load = -1;
+    std::fclose(f);
+  }
+  return load;
+}
+
+void compareRendering(int rounds) {
+  std::vector<Renderer> renderers = {makeRenderer<MarlByNamePage>("marl, by name"),
+                                     makeRenderer<MarlPage>("marl, resolved once")};
 #ifdef HAVE_CTEMPLATE
-BENCHMARK(renderPages<CtemplatePage>)->Name("render/ctemplate_anchor");
+  renderers.push_back(makeRenderer<CtemplatePage>("ctemplate"));
 #endif
 #ifdef HAVE_MSTCH
-BENCHMARK(renderPages<MstchPage>)->Name("render/mstch_anchor");
+  renderers.push_back(makeRenderer<MstchPage>("mstch"));
 #endif
+  for (Renderer& r : renderers) {
+    r.timePages(200);  // warm up
+    r.batch = std::max(100L, static_cast<long>(0.1 / r.timePages(500)));
+  }
+  const double loadBefore = loadAverage();
+  std::vector<std::vector<double>> perPage(renderers.size());
+  for (int round = 0; round < rounds; ++round)
+    for (size_t k = 0; k < renderers.size(); ++k)
+      perPage[k].push_back(renderers[k].timePages(static_cast<int>(renderers[k].batch)));
+
+  std::printf("\nRendering one detail page (%d rounds, thread CPU time per page, load average %.1f before, %.1f "
+              "after)\n",
+              rounds, loadBefore, loadAverage());
+  for (size_t k = 0; k < renderers.size(); ++k) {
+    std::vector<double> v = perPage[k];
+    std::sort(v.begin(), v.end());
+    std::printf("%-22s median %8.0f ns/page  (range %.0f-%.0f)\n", renderers[k].name, median(v) * 1e9,
+                v.front() * 1e9, v.back() * 1e9);
+  }
+  auto ratio = [&](size_t mine, size_t anchor) {
+    if (anchor >= renderers.size()) return;
+    std::vector<double> v;
+    for (int i = 0; i < rounds; ++i) v.push_back(perPage[mine][i] / perPage[anchor][i]);
+    std::sort(v.begin(), v.end());
+    std::printf("%-20s / %-10s = %.3f  (median of the rounds; range %.3f-%.3f)\n", renderers[mine].name,
+                renderers[anchor].name, median(v), v.front(), v.back());
+  };
+  for (size_t anchor = 2; anchor < renderers.size(); ++anchor) {
+    ratio(0, anchor);
+    ratio(1, anchor);
+  }
+  std::printf("(time ratios, below 1 is faster; mstch parses the template on every page, see above)\n");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (!samePages()) return 1;
-  benchmark::Initialize(&argc, argv);
+  int rounds = 15;
+  std::vector<char*> args = {argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--rounds" && i + 1 < argc)
+      rounds = std::max(1, std::atoi(argv[++i]));
+    else
+      args.push_back(argv[i]);
+  }
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  compareRendering(rounds);
   return 0;
 }

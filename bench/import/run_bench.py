@@ -15,6 +15,12 @@ Prints medians and rows per second. Each figure is the time of the work
 itself: excel2Access as the program calls it (timed inside the benchmark
 program), xlrd from opening the workbook to the commit, and the shell's wall
 time less the median wall time of starting the shell on an empty database.
+
+The program writes Data.mdb as a temporary file, without durability (the
+SQLITE_SETTINGS below, as generator/import/excel2access.cpp sets them), so
+both anchors get the same settings. A second table shows the anchors with
+SQLite's default settings (a journal file, a sync at the commit), as this
+benchmark measured them before.
 """
 import argparse
 import csv
@@ -38,6 +44,9 @@ except ImportError:  # the anchor is optional: scripts/bootstrap --bench install
 
 GROUPS = ['Pens', 'Paper', 'Ink & Toner', 'Büromöbel', '文房具', 'ノート', 'Café supplies', "Kid's corner"]
 MAKERS = ['Acme', 'Nordwerk', '山田製作所', 'Papeterie Dupont', 'Kobe Trading']
+
+# What excel2Access sets on a new Data.mdb before writing it.
+SQLITE_SETTINGS = ['PRAGMA page_size=16384', 'PRAGMA journal_mode=MEMORY', 'PRAGMA synchronous=OFF']
 
 
 def make_workbook(rows, xls, csv_path):
@@ -70,12 +79,14 @@ def timed_import(program, xls, db):
     return float(seconds)
 
 
-def xlrd_import(xls, db):
+def xlrd_import(xls, db, settings=SQLITE_SETTINGS):
     if os.path.exists(db):
         os.remove(db)
     start = time.perf_counter()
     book = xlrd.open_workbook(xls)
     con = sqlite3.connect(db)
+    for pragma in settings:
+        con.execute(pragma)
     for n, sheet in enumerate(book.sheets(), 1):
         cols = max(sheet.ncols, 1)
         con.execute('CREATE TABLE SHEET%d (%s)' % (n, ', '.join('COL%d TEXT' % (i + 1) for i in range(cols))))
@@ -84,6 +95,13 @@ def xlrd_import(xls, db):
     con.commit()
     con.close()
     return time.perf_counter() - start
+
+
+def shell_import(shell, db, csv_path, settings=SQLITE_SETTINGS):
+    """The sqlite3 shell's .import into a new database; the same command
+    without .import times the shell's start."""
+    cmd = [shell, db] + settings + ['.mode csv']
+    return timed_process(cmd + ['.import %s SHEET1' % csv_path]), timed_process(cmd)
 
 
 # The workbook formats: the same catalogue as .xls, .xlsx, .ods and .csv.
@@ -186,14 +204,6 @@ def expat_floor(xlsx):
     return time.perf_counter() - start
 
 
-SHELL_PRAGMAS = ['-cmd', 'PRAGMA page_size=16384', '-cmd', 'PRAGMA journal_mode=MEMORY', '-cmd', 'PRAGMA synchronous=OFF']
-
-
-def sqlite_import_same_pragmas(shell, csv_path, db):
-    """The sqlite3 shell's .import with the settings the program's import uses."""
-    return timed_process([shell] + SHELL_PRAGMAS + [db, '.mode csv', '.import %s SHEET1' % csv_path])
-
-
 def import_peak_kb(program, workbook, db):
     out = subprocess.run([program, workbook, db], check=True, capture_output=True, text=True)
     return int(out.stderr.split('peak_rss_kb')[1].split()[0])
@@ -226,8 +236,9 @@ def format_bench(program, sqlite_shell, work, rows, repeats):
         anchors['expat'].append(expat_floor(files['xlsx']))
         anchors['expat-shared'].append(expat_floor(files['xlsx-shared']))
         if sqlite_shell:
-            anchors['.import'].append(sqlite_import_same_pragmas(sqlite_shell, csv_path, os.path.join(work, 'eq%d.db' % i)))
-            anchors['start'].append(timed_process([sqlite_shell] + SHELL_PRAGMAS + [os.path.join(work, 'eqe%d.db' % i), '.mode csv']))
+            t, start = shell_import(sqlite_shell, os.path.join(work, 'eq%d.db' % i), csv_path)
+            anchors['.import'].append(t)
+            anchors['start'].append(start)
     med = {f: statistics.median(t) for f, t in ours.items()}
     opx = statistics.median(anchors['openpyxl'])
     imp = statistics.median(anchors['.import']) - statistics.median(anchors['start']) if sqlite_shell else float('nan')
@@ -272,25 +283,42 @@ def main():
 
     work = tempfile.mkdtemp(prefix='quill-import-bench-')
     try:
+        defaults = {}
+        print('load average %.1f at the start' % os.getloadavg()[0])
         print('rows    quillant s  rows/s     xlrd s   rows/s     .import s  rows/s     vs xlrd  vs .import')
         for rows in [int(x) for x in args.rows.split(',')]:
             xls = os.path.join(work, 'Data%d.xls' % rows)
             csv_path = os.path.join(work, 'Data%d.csv' % rows)
             make_workbook(rows, xls, csv_path)
             ours, anchor, floor, start = [], [], [], []
-            for i in range(args.repeats):  # interleaved, so that noise hits all three alike
+            anchor_default, floor_default, start_default = [], [], []
+            for i in range(args.repeats):  # interleaved, so that noise hits all alike
                 ours.append(timed_import(program, xls, os.path.join(work, 'Data.mdb')))
                 if xlrd:
                     anchor.append(xlrd_import(xls, os.path.join(work, 'xlrd.db')))
+                    anchor_default.append(xlrd_import(xls, os.path.join(work, 'xlrd-default.db'), []))
                 if sqlite_shell:
-                    db = os.path.join(work, 'csv%d.db' % i)
-                    floor.append(timed_process([sqlite_shell, db, '.mode csv', '.import %s SHEET1' % csv_path]))
-                    start.append(timed_process([sqlite_shell, os.path.join(work, 'empty%d.db' % i), '.mode csv']))
+                    for settings, times, starts, name in ((SQLITE_SETTINGS, floor, start, 'csv'),
+                                                         ([], floor_default, start_default, 'csv-default')):
+                        t, s = shell_import(sqlite_shell, os.path.join(work, '%s%d.db' % (name, i)), csv_path,
+                                            settings)
+                        times.append(t)
+                        starts.append(s)
+                        os.remove(os.path.join(work, '%s%d.db' % (name, i)))
             q = statistics.median(ours)
             x = statistics.median(anchor) if anchor else float('nan')
             f = statistics.median(floor) - statistics.median(start) if floor else float('nan')
             print('%-7d %-11.4f %-10.0f %-8.4f %-10.0f %-10.4f %-10.0f %-8.2f %.2f' % (
                 rows, q, rows / q, x, rows / x, f, rows / f, x / q, f / q))
+            defaults[rows] = (q, statistics.median(anchor_default) if anchor_default else float('nan'),
+                              statistics.median(floor_default) - statistics.median(start_default)
+                              if floor_default else float('nan'))
+        print('(anchors with the program\'s settings: %s; load average %.1f)' % (
+            ', '.join(SQLITE_SETTINGS), os.getloadavg()[0]))
+        print('\nAnchors with SQLite\'s default settings, as measured before (same runs):')
+        print('rows    quillant s  xlrd s   .import s  vs xlrd  vs .import')
+        for rows, (q, x, f) in defaults.items():
+            print('%-7d %-11.4f %-8.4f %-10.4f %-8.2f %.2f' % (rows, q, x, f, x / q, f / q))
         if args.format_rows:
             format_bench(program, sqlite_shell, work, args.format_rows, args.repeats)
         if args.peak_rows:

@@ -4,14 +4,27 @@ on generated catalogues, beside two anchors measured in the same run:
 
   floor  quillant-floor-bench writing the same number of files of the same sizes
   hugo   Hugo building the same number of detail pages from content files with
-         the sample design's detail layout
+         the sample design's detail layout (only up to --hugo-max items)
 
-Usage: /usr/bin/python3 bench/site/run_bench.py [--bin build/bin] [--sizes 10000,50000]
-                                                [--reps 3] [--work out/bench-site-STAMP]
+Usage: /usr/bin/python3 bench/site/run_bench.py [--bin build/bin] [--sizes 10000,50000,200000]
+                                                [--reps 3] [--hugo-max 50000]
+                                                [--work out/bench-site-STAMP] [--keep]
 
-Every measurement writes into a fresh folder (nothing is deleted before a timing;
-the work folder is removed at the end unless --keep). Prints medians of --reps runs
-and the ratios against the floor. Needs python3-xlwt and hugo.
+Each process is started through quillant-measure-run, which times it on the
+monotonic clock and reports its own peak resident set (from wait4). Every size
+first gets one cold run of each tool, shown but not counted; then --reps runs
+in which the tools go back to back, each into a fresh folder. A run's folders
+are deleted once it is measured and the work folder at the end, also after a
+failure, unless --keep; every timing starts with a sync, so no earlier
+writing or deleting is still under way. Prints medians and the ratios
+against the floor.
+
+A worksheet of an .xls workbook holds at most 65,535 items and the page
+generators read only the first one (SHEET1), so a larger catalogue is given as
+several worksheets of SHEET_ROWS items, and the project gets a first script
+entry, Merge.lua, that appends the other sheets to SHEET1 through the scripts'
+Database library, as a shop would do it. Its time is part of the run; the
+time it reports itself (CPU time) is printed too. Needs python3-xlwt and hugo.
 """
 import argparse
 import os
@@ -20,16 +33,42 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import xlwt
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 GROUPS, MAKERS = 100, 10
+SHEET_ROWS = 50000
 WORDS = ["Apron", "Bowl", "Cleaver", "Dish", "Egg", "Funnel", "Grater", "Hook", "Iron", "Jar",
          "Kettle", "Ladle", "Mill", "Net", "Oven", "Pan", "Quern", "Rack", "Sieve", "Tray",
          "Urn", "Vessel", "Wok", "Xiphos", "Yarn", "Zester"]
+
+MERGE_SCRIPT = """\
+-- The page generators read the first worksheet (SHEET1) only: append the
+-- items of every further worksheet to it before they run.
+DebugMsg = ""
+ErrMsg = ""
+
+function OutputFile(folder)
+  local db <close> = Database.open(folder .. "Data.mdb")
+  local started = os.clock()
+  local rows, sheet = 0, 2
+  db:exec("BEGIN")
+  while db:value("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?",
+                 "SHEET" .. sheet) == 1 do
+    rows = rows + db:exec("INSERT INTO SHEET1 SELECT * FROM SHEET" .. sheet)
+    sheet = sheet + 1
+  end
+  db:exec("COMMIT")
+  DebugMsg = string.format("merged %d rows from %d sheets in %.3f s", rows, sheet - 2, os.clock() - started)
+end
+"""
+MERGE_ENTRY = ('<Script Selected="True" ScriptCode="Merge.lua" Name="Merge worksheets" TempHtml="" '
+               'Desc="Appends the items of every further worksheet to the first"/>')
 
 
 def group_name(g):
@@ -46,31 +85,63 @@ def items(n):
                "A sturdy piece for everyday cooking, made to last; number %d." % i)
 
 
+def sheets_needed(n):
+    """One worksheet while it holds the catalogue, else sheets of SHEET_ROWS items."""
+    return 1 if n <= 65535 else -(-n // SHEET_ROWS)
+
+
 def make_workbook(path, n):
-    if n > 65535:
-        sys.exit("xlwt writes at most 65,536 rows a sheet")
     book = xlwt.Workbook(encoding="utf-8")
-    sheet = book.add_sheet("Items")
-    for c, title in enumerate(["Code", "Group", "Name", "Maker", "Price", "Flag", "Description"]):
-        sheet.write(0, c, title)
-    for r, row in enumerate(items(n), 1):
+    per_sheet = n if sheets_needed(n) == 1 else SHEET_ROWS
+    sheet, r = None, 0
+    for i, row in enumerate(items(n)):
+        if i % per_sheet == 0:
+            sheet = book.add_sheet("Items %d" % (i // per_sheet + 1))
+            for c, title in enumerate(["Code", "Group", "Name", "Maker", "Price", "Flag", "Description"]):
+                sheet.write(0, c, title)
+            r = 1
         for c, value in enumerate(row):
             sheet.write(r, c, value)
+        r += 1
     book.save(path)
 
 
-def timed(cmd, **kw):
-    """Runs cmd under /usr/bin/time -v; returns (seconds, peak RSS in MB)."""
-    os.sync()  # earlier runs' dirty pages are not written back during this one
-    t = subprocess.run(["/usr/bin/time", "-v"] + cmd, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.PIPE, text=True, **kw)
-    if t.returncode != 0:
-        sys.exit("failed (%d): %s\n%s" % (t.returncode, " ".join(cmd), t.stderr[-2000:]))
-    wall = re.search(r"Elapsed \(wall clock\) time.*: (?:(\d+):)?(\d+):([\d.]+)", t.stderr)
-    h, m, s = wall.groups()
-    seconds = int(h or 0) * 3600 + int(m) * 60 + float(s)
-    rss = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", t.stderr).group(1)) / 1024
-    return seconds, rss
+def add_merge_entry(project, tagdoc):
+    """Merge.lua as the project's first script entry, edited the way the README
+    shows: tagdoc print, add a line, tagdoc build."""
+    with open(os.path.join(project, "Script", "Merge.lua"), "w", encoding="utf-8-sig") as f:
+        f.write(MERGE_SCRIPT)
+    prj = os.path.join(project, "ProjectDef.prj")
+    text = subprocess.run([tagdoc, "print", prj], check=True, capture_output=True, text=True).stdout
+    if "<Scripts>" not in text:
+        sys.exit("unexpected project definition: no <Scripts> in %s" % prj)
+    edited = os.path.join(project, "ProjectDef.txt")
+    with open(edited, "w", encoding="utf-8") as f:
+        f.write(text.replace("<Scripts>", "<Scripts>" + MERGE_ENTRY, 1))
+    subprocess.run([tagdoc, "build", edited, prj], check=True)
+    os.remove(edited)
+
+
+class Run:
+    """One process, started through quillant-measure-run: wall time on the
+    monotonic clock, its own peak resident set in MB, and its output."""
+
+    measurer = None  # the path of quillant-measure-run
+
+    def __init__(self, cmd):
+        os.sync()  # earlier runs' dirty pages are not written back during this one
+        with tempfile.TemporaryDirectory() as tmp:
+            figures, out = os.path.join(tmp, "figures"), os.path.join(tmp, "output")
+            with open(out, "wb") as f:
+                done = subprocess.run([Run.measurer, figures] + cmd, stdout=f, stderr=subprocess.STDOUT)
+            with open(out, encoding="utf-8", errors="replace") as f:
+                self.output = f.read()
+            if done.returncode != 0:
+                sys.exit("failed (%d): %s\n%s" % (done.returncode, " ".join(cmd), self.output[-2000:]))
+            with open(figures) as f:
+                seconds, peak_kb = f.read().split()
+        self.seconds = float(seconds)
+        self.peak_mb = int(peak_kb) / 1024
 
 
 def hugo_site(folder, design, n):
@@ -123,87 +194,149 @@ def hugo_site(folder, design, n):
                 f.write("---\n")
 
 
+def remove_folders(folders, threads=8):
+    """Deletes folders with several threads: on a disk where each unlink
+    waits (about 1,000 files a second on an ext4 mounted with discard), that
+    is several times faster than one thread."""
+    files = [os.path.join(d, f) for folder in folders for d, _, names in os.walk(folder) for f in names]
+
+    def unlink_every(k):
+        for path in files[k::threads]:
+            try:
+                os.unlink(path)
+            except OSError:
+                pass
+
+    with ThreadPoolExecutor(threads) as pool:
+        list(pool.map(unlink_every, range(threads)))
+    for folder in folders:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def count_files(folder):
     return sum(len(files) for _, _, files in os.walk(folder))
+
+
+def measure_once(n, base, design, tools, label, keep):
+    """Runs quillant, the floor and (when built) Hugo back to back on one
+    catalogue; returns their figures."""
+    fig = {}
+    project = os.path.join(base, "run-%s" % label)
+    shutil.copytree(design, project)
+    shutil.copy(os.path.join(base, "Data.xls"), os.path.join(project, "Data.xls"))
+    if sheets_needed(n) > 1:
+        add_merge_entry(project, tools["tagdoc"])
+    run = Run([tools["quillant"], "--no-gui", os.path.join(project, "ProjectDef.prj")])
+    out = os.path.join(project, "Output")
+    pages = [os.path.getsize(os.path.join(out, f)) for f in os.listdir(out) if f.endswith(".htm")]
+    fig.update(q=run.seconds, qrss=run.peak_mb, pages=len(pages))
+    merged = re.search(r"merged (\d+) rows from (\d+) sheets in ([\d.]+) s", run.output)
+    if merged:
+        fig["merge"] = float(merged.group(3))
+    sizes_file = os.path.join(base, "sizes-%s.txt" % label)
+    with open(sizes_file, "w") as f:
+        f.write("\n".join(map(str, pages)) + "\n")
+    floor_dir = os.path.join(base, "floor-%s" % label)
+    os.makedirs(floor_dir)
+    fig["floor"] = Run([tools["floor"], sizes_file, floor_dir]).seconds
+    hugo_src = os.path.join(base, "hugo")
+    public = os.path.join(base, "public-%s" % label)
+    if os.path.isdir(hugo_src):
+        run = Run(["hugo", "--quiet", "--source", hugo_src, "--destination", public,
+                   "--cacheDir", os.path.join(base, "hugocache-%s" % label)])
+        fig.update(hugo=run.seconds, hrss=run.peak_mb, hugo_files=count_files(public))
+    if not keep:  # the next run's sync waits for the deleting to end
+        remove_folders([project, floor_dir, public, os.path.join(base, "hugocache-%s" % label)])
+    return fig
+
+
+def describe(n, label, fig):
+    line = "n=%d %s: quillant %.3f s, %.1f MB (%d pages), floor %.3f s" % (
+        n, label, fig["q"], fig["qrss"], fig["pages"], fig["floor"])
+    if "merge" in fig:
+        line += ", merge script %.3f s CPU" % fig["merge"]
+    if "hugo" in fig:
+        line += ", hugo %.3f s, %.0f MB (%d files)" % (fig["hugo"], fig["hrss"], fig["hugo_files"])
+    return line + "; load average %.1f" % os.getloadavg()[0]
+
+
+def report(sizes, results, reps):
+    med = statistics.median
+    col = lambda n, key: [f[key] for f in results[n] if key in f]
+    print("\nmedians of %d runs (the cold first run is not counted)" % reps)
+    print("%8s %7s %6s %10s %9s %8s %8s %9s %9s %8s %12s %11s" % (
+        "items", "pages", "sheets", "quillant s", "pages/s", "peak MB", "max MB", "floor s", "hugo s",
+        "hugo MB", "quill/floor", "hugo/floor"))
+    for n in sizes:
+        q, fl, pages = med(col(n, "q")), med(col(n, "floor")), results[n][-1]["pages"]
+        h = med(col(n, "hugo")) if col(n, "hugo") else float("nan")
+        hm = med(col(n, "hrss")) if col(n, "hrss") else float("nan")
+        print("%8d %7d %6d %10.3f %9.0f %8.1f %8.1f %9.3f %9.3f %8.0f %12.2f %11.2f" % (
+            n, pages, sheets_needed(n), q, pages / q, med(col(n, "qrss")), max(col(n, "qrss")), fl, h, hm,
+            q / fl, h / fl))
+    # The machines are shared: a ratio taken within each run (quillant and the
+    # floor measured back to back) is steadier than a ratio of medians.
+    for n in sizes:
+        q_ratios = [f["q"] / f["floor"] for f in results[n]]
+        line = "%d items, per-run ratios to the floor: quillant %s (median %.2f)" % (
+            n, " ".join("%.2f" % x for x in q_ratios), med(q_ratios))
+        h_ratios = [f["hugo"] / f["floor"] for f in results[n] if "hugo" in f]
+        if h_ratios:
+            line += ", hugo %s (median %.2f)" % (" ".join("%.2f" % x for x in h_ratios), med(h_ratios))
+        if col(n, "merge"):
+            line += "; merge script median %.3f s CPU" % med(col(n, "merge"))
+        print(line)
+    for a, b in zip(sizes, sizes[1:]):
+        line = "scaling %d -> %d items (x%.1f): quillant x%.2f, peak memory x%.2f, floor x%.2f" % (
+            a, b, b / a, med(col(b, "q")) / med(col(a, "q")), med(col(b, "qrss")) / med(col(a, "qrss")),
+            med(col(b, "floor")) / med(col(a, "floor")))
+        if col(a, "hugo") and col(b, "hugo"):
+            line += ", hugo x%.2f" % (med(col(b, "hugo")) / med(col(a, "hugo")))
+        print(line)
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", default=os.path.join(ROOT, "build", "bin"))
-    ap.add_argument("--sizes", default="10000,50000")
+    ap.add_argument("--sizes", default="10000,50000,200000")
     ap.add_argument("--reps", type=int, default=3)
+    ap.add_argument("--hugo-max", type=int, default=50000, help="largest catalogue Hugo builds")
     ap.add_argument("--work", default=os.path.join(ROOT, "out", "bench-site-%d" % int(time.time())))
-    ap.add_argument("--keep", action="store_true")
+    ap.add_argument("--keep", action="store_true", help="keep the work folder and every run's output")
     args = ap.parse_args()
-    quillant = os.path.join(args.bin, "quillant")
-    floor = os.path.join(args.bin, "quillant-floor-bench")
+    tools = {"quillant": os.path.join(args.bin, "quillant"), "floor": os.path.join(args.bin, "quillant-floor-bench"),
+             "tagdoc": os.path.join(args.bin, "tagdoc")}
+    Run.measurer = os.path.join(args.bin, "quillant-measure-run")
     design = os.path.join(args.bin, "HtmlDesign", "Standard", "Modern")
     sizes = [int(s) for s in args.sizes.split(",")]
+    use_hugo = shutil.which("hugo") is not None
     os.makedirs(args.work)
-
-    prepared = {}
-    for n in sizes:
-        base = os.path.join(args.work, "n%d" % n)
-        os.makedirs(base)
-        make_workbook(os.path.join(base, "Data.xls"), n)
-        hugo_site(os.path.join(base, "hugo"), design, n)
-        prepared[n] = base
-    print("catalogues and Hugo sites prepared in %s" % args.work, flush=True)
-
-    results = {n: {"q": [], "qrss": [], "floor": [], "hugo": [], "hrss": [], "pages": 0} for n in sizes}
-    for rep in range(args.reps):
+    try:
         for n in sizes:
-            base, r = prepared[n], results[n]
-            project = os.path.join(base, "run%d" % rep)
-            shutil.copytree(design, project)
-            shutil.copy(os.path.join(base, "Data.xls"), os.path.join(project, "Data.xls"))
-            s, rss = timed([quillant, "--no-gui", os.path.join(project, "ProjectDef.prj")])
-            out = os.path.join(project, "Output")
-            pages = [os.path.getsize(os.path.join(out, f)) for f in os.listdir(out) if f.endswith(".htm")]
-            r["q"].append(s)
-            r["qrss"].append(rss)
-            r["pages"] = len(pages)
-            sizes_file = os.path.join(base, "sizes%d.txt" % rep)
-            with open(sizes_file, "w") as f:
-                f.write("\n".join(map(str, pages)) + "\n")
-            floor_dir = os.path.join(base, "floor%d" % rep)
-            os.makedirs(floor_dir)
-            r["floor"].append(timed([floor, sizes_file, floor_dir])[0])
-            s, rss = timed(["hugo", "--quiet", "--source", os.path.join(base, "hugo"),
-                            "--destination", os.path.join(base, "public%d" % rep),
-                            "--cacheDir", os.path.join(base, "hugocache%d" % rep)])
-            r["hugo"].append(s)
-            r["hrss"].append(rss)
-            built = count_files(os.path.join(base, "public%d" % rep))
-            print("n=%d rep %d: quillant %.3f s (%d pages), floor %.3f s, hugo %.3f s (%d files)"
-                  % (n, rep + 1, r["q"][-1], len(pages), r["floor"][-1], s, built), flush=True)
+            base = os.path.join(args.work, "n%d" % n)
+            os.makedirs(base)
+            make_workbook(os.path.join(base, "Data.xls"), n)
+            if use_hugo and n <= args.hugo_max:
+                hugo_site(os.path.join(base, "hugo"), design, n)
+        print("catalogues prepared in %s; load average %.1f on %d cores" % (
+            args.work, os.getloadavg()[0], os.cpu_count()), flush=True)
 
-    med = statistics.median
-    print("\nmedians of %d runs" % args.reps)
-    print("%8s %7s %10s %9s %9s %9s %9s %10s %12s %11s" % ("items", "pages", "quillant s", "pages/s",
-          "peak MB", "floor s", "hugo s", "hugo MB", "quill/floor", "hugo/floor"))
-    for n in sizes:
-        r = results[n]
-        q, fl, h = med(r["q"]), med(r["floor"]), med(r["hugo"])
-        print("%8d %7d %10.3f %9.0f %9.1f %9.3f %9.3f %10.1f %12.2f %11.2f" % (
-            n, r["pages"], q, r["pages"] / q, max(r["qrss"]), fl, h, med(r["hrss"]), q / fl, h / fl))
-    # The machines are shared: a ratio taken within each run (quillant and the
-    # floor measured back to back) is steadier than a ratio of medians.
-    for n in sizes:
-        r = results[n]
-        q_ratios = [q / f for q, f in zip(r["q"], r["floor"])]
-        h_ratios = [h / f for h, f in zip(r["hugo"], r["floor"])]
-        print("%d items, per-run ratios to the floor: quillant %s (median %.2f), hugo %s (median %.2f)" % (
-            n, " ".join("%.2f" % x for x in q_ratios), med(q_ratios),
-            " ".join("%.2f" % x for x in h_ratios), med(h_ratios)))
-    if len(sizes) == 2:
-        a, b = sizes
-        print("scaling %d -> %d items (x%.1f): quillant x%.2f, floor x%.2f, hugo x%.2f" % (
-            a, b, b / a, med(results[b]["q"]) / med(results[a]["q"]),
-            med(results[b]["floor"]) / med(results[a]["floor"]),
-            med(results[b]["hugo"]) / med(results[a]["hugo"])))
-    if not args.keep:
-        shutil.rmtree(args.work)
+        results = {n: [] for n in sizes}
+        for n in sizes:
+            print(describe(n, "cold run, not counted",
+                           measure_once(n, os.path.join(args.work, "n%d" % n), design, tools, "cold", args.keep)),
+                  flush=True)
+        for rep in range(args.reps):
+            for n in sizes:
+                fig = measure_once(n, os.path.join(args.work, "n%d" % n), design, tools, str(rep + 1), args.keep)
+                results[n].append(fig)
+                print(describe(n, "run %d" % (rep + 1), fig), flush=True)
+        report(sizes, results, args.reps)
+    finally:
+        if args.keep:
+            print("work folder kept: %s" % args.work)
+        else:
+            remove_folders([args.work])
 
 
 if __name__ == "__main__":

@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
   } else {
     services.display = &terminalStatus;
     services.prompter = &terminalPrompter;
-    TerminalStatus::installInterruptHandler();
+    TerminalStatus::installInterruptHandler("\nquillant: stopping after this step; Ctrl-C again to stop now\n");
     services.openFolder = [](const std::string& folder) {
       std::cout << "Pages written to " << folder << "/\n";
     };

@@ -8,6 +8,7 @@
 // file lock is taken once rather than once per query.
 #include "generator/pages/catalogue.h"
 
+#include <cstdlib>
 #include <utility>
 
 namespace quill::pages {
@@ -20,6 +21,12 @@ constexpr std::string_view kGroupsSql = "select DISTINCT COL2 from SHEET1 order 
 constexpr std::string_view kCodesSql = "select COL1 from SHEET1 order by COL1";
 constexpr std::string_view kMakersSql = "select DISTINCT COL4 from SHEET1 where COL2 = ? order by COL4";
 constexpr std::string_view kMakerItemsSql = "select * from SHEET1 where COL2 = ? and COL4 = ?";
+// An empty maker cell is NULL (or, from some workbooks, ""), which "= ?"
+// never matches; in stored order like the others.
+constexpr std::string_view kNoMakerItemsSql =
+    "select * from SHEET1 where COL2 = ? and (COL4 IS NULL or COL4 = '') order by rowid";
+constexpr std::string_view kDetailPageSql =
+    "select COL1 from SHEET1 where 'Detail_' || ifnull(COL1, '') || '.htm' = ? COLLATE NOCASE limit 1";
 constexpr std::string_view kGroupItemsSql = "select * from SHEET1 where COL2 = ? order by COL1";
 constexpr std::string_view kGroupItemCountSql = "select count(*) from SHEET1 where COL2 = ?";
 
@@ -121,10 +128,17 @@ Recordset Catalogue::codes() { return query(kCodesSql, {}); }
 Recordset Catalogue::makersOf(std::string_view group) { return query(kMakersSql, {group}); }
 
 Recordset Catalogue::itemsOf(std::string_view group, std::string_view maker) {
+  if (maker.empty()) return query(kNoMakerItemsSql, {group});
   return query(kMakerItemsSql, {group, maker});
 }
 
 Recordset Catalogue::itemsOf(std::string_view group) { return query(kGroupItemsSql, {group}); }
+
+std::optional<std::string> Catalogue::codeWithDetailPage(std::string_view fileName) {
+  const Recordset rs = query(kDetailPageSql, {fileName});
+  if (rs.eof()) return std::nullopt;
+  return std::string(rs.text(0));
+}
 
 long Catalogue::itemCountOf(std::string_view group) {
   Recordset count = query(kGroupItemCountSql, {group});
@@ -150,7 +164,29 @@ void Catalogue::open() {
   sqlite3_exec(db_, mapSize.c_str(), nullptr, nullptr, nullptr);
 }
 
-void Catalogue::fail() const { throw CatalogueError(sqlite3_errmsg(db_)); }
+void Catalogue::fail() const { throw CatalogueError(describeFailure()); }
+
+std::string Catalogue::describeFailure() const {
+  const std::string message = sqlite3_errmsg(db_);
+  constexpr std::string_view kNoColumn = "no such column: COL";
+  if (!message.starts_with(kNoColumn)) return message;
+  const int missing = std::atoi(message.c_str() + kNoColumn.size());
+  int columns = 0;
+  bool rows = false;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, "select * from SHEET1 limit 1", -1, &stmt, nullptr) == SQLITE_OK) {
+    columns = sqlite3_column_count(stmt);
+    rows = sqlite3_step(stmt) == SQLITE_ROW;
+  }
+  sqlite3_finalize(stmt);
+  const std::string need =
+      "The pages need the item code in column A, the group in column B and the maker in column D of the first "
+      "worksheet, below a row of titles (" + message + ").";
+  // An empty worksheet imports as a table of one column and no rows.
+  if (columns <= 1 && !rows) return "The first worksheet has no columns. " + need;
+  if (missing < 1 || missing > 26) return message;
+  return "The first worksheet has no column " + std::string(1, static_cast<char>('A' + missing - 1)) + ". " + need;
+}
 
 Recordset Catalogue::query(std::string_view sql, std::initializer_list<std::string_view> params) {
   if (!db_) open();

@@ -8,12 +8,14 @@
 //   - the group numbering that the subject, item-list and detail pages share;
 //   - the names of the pages made from catalogue values.
 // The generators open the database read-only: it belongs to the import.
-// Every failure of the database raises CatalogueError with SQLite's text.
+// Every failure of the database raises CatalogueError with SQLite's text
+// (put plainly when the first worksheet lacks a column the pages need).
 #pragma once
 
 #include <sqlite3.h>
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -21,11 +23,11 @@
 
 namespace quill::pages {
 
-// The columns that the generators read from query results, by meaning.
-// Templates see them under these names too (a maker is offered as COL4, a
-// flag block is keyed COL6). The group, COL2, is read by the queries only.
+// The columns that the generators read, by meaning. Templates see them under
+// these names too (a maker is offered as COL4, a flag block is keyed COL6).
 namespace column {
 inline constexpr std::string_view kCode = "COL1";
+inline constexpr std::string_view kGroup = "COL2";
 inline constexpr std::string_view kMaker = "COL4";
 inline constexpr std::string_view kFlag = "COL6";
 }  // namespace column
@@ -105,12 +107,16 @@ class Catalogue {
   Recordset codes();
   // The distinct makers of a group, in name order.
   Recordset makersOf(std::string_view group);
-  // Every column of the items of a group and maker, in stored order.
+  // Every column of the items of a group and maker, in stored order. The
+  // empty maker takes the items whose maker cell is empty (NULL or "").
   Recordset itemsOf(std::string_view group, std::string_view maker);
   // Every column of the items of a group, in code order.
   Recordset itemsOf(std::string_view group);
   // The number of items that itemsOf(group) lists.
   long itemCountOf(std::string_view group);
+  // The code of an item whose detail page is fileName when file names are
+  // compared without regard to ASCII case, if there is one.
+  std::optional<std::string> codeWithDetailPage(std::string_view fileName);
 
   // Ends the read transaction that the first query began; the next query
   // begins a new one.
@@ -120,6 +126,9 @@ class Catalogue {
   Recordset query(std::string_view sql, std::initializer_list<std::string_view> params);
   void open();
   [[noreturn]] void fail() const;
+  // SQLite's text for a failed query, said plainly when a column the
+  // generators need is missing from the first worksheet.
+  std::string describeFailure() const;
 
   std::string file_;
   sqlite3* db_ = nullptr;

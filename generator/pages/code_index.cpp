@@ -23,10 +23,10 @@ void clsCodeIndex::writeContainer(MarlPart& child) {
     if (codes_.eof()) return;
     child.vars().reset();
     currentCode_.assign(codes_.text(0));
-    setVar(child, "Letter1", upperCharacter(currentCode_, 0));
-    setVar(child, "Letter2", upperCharacter(currentCode_, 1));
-    setVar(child, "Letter3", upperCharacter(currentCode_, 2));
-    setVar(child, "Code", currentCode_);
+    setValue(child, "Letter1", column::kCode, upperCharacter(currentCode_, 0));
+    setValue(child, "Letter2", column::kCode, upperCharacter(currentCode_, 1));
+    setValue(child, "Letter3", column::kCode, upperCharacter(currentCode_, 2));
+    setValue(child, "Code", column::kCode, currentCode_);
     setVar(child, "CodeFile", urlEncode(detailPageName(currentCode_)));
     writePart(child);
     codes_.moveNext();

@@ -65,25 +65,25 @@ void clsDetail::writeContainer(MarlPart& child) {
   const std::string& key = child.key();
   if (key == "Detail") {
     groupLetter_ = upperCharacter(currentCode_, 0);
-    setVar(child, "GroupLetter", groupLetter_);
-    setVar(child, "Letter1", groupLetter_);
-    setVar(child, "Letter2", upperCharacter(currentCode_, 1));
-    setVar(child, "Letter3", upperCharacter(currentCode_, 2));
-    for (const auto& [name, value] : rowFields_) setVar(child, name, value);
-    setVar(child, "Code", currentCode_);
+    setValue(child, "GroupLetter", column::kCode, groupLetter_);
+    setValue(child, "Letter1", column::kCode, groupLetter_);
+    setValue(child, "Letter2", column::kCode, upperCharacter(currentCode_, 1));
+    setValue(child, "Letter3", column::kCode, upperCharacter(currentCode_, 2));
+    for (const auto& [name, value] : rowFields_) setValue(child, name, name, value);
+    setValue(child, "Code", column::kCode, currentCode_);
     setVar(child, "CodeFile", urlEncode(detailPageName(currentCode_)));
-    setVar(child, "GroupName", currentGroup_.name);
+    setValue(child, "GroupName", column::kGroup, currentGroup_.name);
     setVar(child, "GroupFile", groupFile_);
     writePart(child);
   } else if (key == "ReturnLink") {
     setVar(child, "GroupNum", std::to_string(currentGroup_.number));
-    setVar(child, "GroupName", currentGroup_.name);
+    setValue(child, "GroupName", column::kGroup, currentGroup_.name);
     setVar(child, "GroupFile", groupFile_);
     writePart(child);
   } else if (key == "PrevItemLink" || key == "NextItemLink") {
     const std::string& code = key == "PrevItemLink" ? previousCode_ : nextCode_;
     if (code.empty()) return;
-    setVar(child, "Code", code);
+    setValue(child, "Code", column::kCode, code);
     setVar(child, "CodeFile", urlEncode(detailPageName(code)));
     writePart(child);
   } else {

@@ -2,6 +2,7 @@
 // makers and, per maker, its items. The makers of every group are read
 // first; the template (Html/ItemList.htm) is loaded once and written for
 // each group, its MakerItems block opening the items of one maker at a time.
+#include "common/ascii.h"
 #include "generator/pages/page_generators.h"
 
 #include <algorithm>
@@ -34,8 +35,12 @@ void clsImgList::loadMakers() {
   groups_.clear();
   for (Group& group : catalogue().groups()) {
     GroupMakers entry{std::move(group), {}};
-    for (Recordset makers = catalogue().makersOf(entry.group.name); !makers.eof(); makers.moveNext())
-      entry.makers.emplace_back(makers.text(0));
+    for (Recordset makers = catalogue().makersOf(entry.group.name); !makers.eof(); makers.moveNext()) {
+      // An empty cell (NULL) and an empty text sort first: one empty maker.
+      const std::string_view maker = makers.text(0);
+      if (maker.empty() && !entry.makers.empty() && entry.makers.back().empty()) continue;
+      entry.makers.emplace_back(maker);
+    }
     groups_.push_back(std::move(entry));
   }
 }
@@ -44,8 +49,9 @@ void clsImgList::makeGroupPage(const GroupMakers& entry) {
   const std::string& group = entry.group.name;
   checkPageName("group", group, false);
   const std::string fileName = groupPageName(group);
+  checkNoOtherPage(group, fileName);
   current_ = &entry;
-  setVar(*root_, "GroupName", group);
+  setValue(*root_, "GroupName", column::kGroup, group);
   setVar(*root_, "GroupNum", std::to_string(entry.group.number));
   setVar(*root_, "GroupFile", urlEncode(fileName));
   items_.close();
@@ -53,6 +59,25 @@ void clsImgList::makeGroupPage(const GroupMakers& entry) {
   writePart(*root_);
   items_.close();
   savePage(fileName);
+}
+
+// A group's page must not replace another page of the run. File names are
+// compared without regard to case, as the desktops and web servers that
+// keep the site do.
+void clsImgList::checkNoOtherPage(const std::string& group, const std::string& fileName) {
+  std::string other;
+  if (equalsIgnoringAsciiCase(fileName, "Subject.htm")) {
+    other = "the category page Subject.htm";
+  } else if (equalsIgnoringAsciiCase(fileName, "Index.htm")) {
+    other = "the code index page Index.htm";
+  } else if (equalsIgnoringAsciiCase(fileName.substr(0, 7), "Detail_")) {
+    if (const auto code = catalogue().codeWithDetailPage(fileName))
+      other = "the page " + detailPageName(*code) + " of the item \"" + *code + "\"";
+  }
+  if (!other.empty())
+    throw PageError(PageError::Concern::Workbook, {},
+                    "The group \"" + group + "\" cannot have a page of its own: " + fileName + " would replace " +
+                        other);
 }
 
 void clsImgList::writeContainer(MarlPart& child) {
@@ -64,7 +89,7 @@ void clsImgList::writeContainer(MarlPart& child) {
     for (const std::string& maker : current_->makers) {
       currentMaker_ = maker;
       child.vars().reset();
-      setVar(child, column::kMaker, currentMaker_);
+      setValue(child, column::kMaker, column::kMaker, currentMaker_);
       setVar(child, "MakerId", "maker" + std::to_string(++n));
       if (items) {
         items_.close();  // its statement serves the next maker
@@ -86,7 +111,7 @@ void clsImgList::writeContainer(MarlPart& child) {
     if (items_.eof()) return;
     const int i = items_.fieldIndex(column::kFlag);
     if (i < 0 || items_.isNull(i) || items_.text(i) == "0") return;
-    setVar(child, column::kFlag, items_.text(i));
+    setValue(child, column::kFlag, column::kFlag, items_.text(i));
     writePart(child);
   } else {
     writePart(child);
@@ -100,7 +125,7 @@ void clsImgList::writeItem(MarlPart& child) {
   const int fields = items_.fieldCount();
   while (!items_.eof()) {
     child.vars().reset();
-    for (int i = 0; i < fields; ++i) setVar(child, items_.fieldName(i), items_.text(i));
+    for (int i = 0; i < fields; ++i) setValue(child, items_.fieldName(i), items_.fieldName(i), items_.text(i));
     if (code >= 0) setVar(child, "CodeFile", urlEncode(detailPageName(items_.text(code))));
     writePart(child);
     items_.moveNext();

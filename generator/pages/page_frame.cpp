@@ -21,13 +21,14 @@ PageGenerator::~PageGenerator() = default;
 
 void PageGenerator::outputFile(std::string_view folder) {
   path_.assign(folder);
+  escaping_ = ValueEscaping::forProject(path_);
   try {
     generate();
   } catch (const WorkCancelled&) {
     if (catalogue_) catalogue_->endRead();
     throw;  // the run stops the script; this is no failure of the pages
   } catch (const std::exception& e) {
-    errMsg_ = e.what();
+    recordFailure(e);
   }
   if (catalogue_) catalogue_->endRead();
 }
@@ -39,8 +40,9 @@ Catalogue& PageGenerator::catalogue() {
 
 std::shared_ptr<MarlPart> PageGenerator::loadTemplate(std::string_view relativePath) const {
   MarlDoc doc;
-  const std::string message = doc.loadFile(path_ + std::string(relativePath));
-  if (!message.empty()) throw PageError(message);
+  const std::string file = path_ + std::string(relativePath);
+  const std::string message = doc.loadFile(file);
+  if (!message.empty()) throw PageError(PageError::Concern::Template, file, message);
   return doc.rootPart();
 }
 
@@ -63,6 +65,7 @@ void PageGenerator::savePage(std::string_view fileName) const {
   bool failed = f == nullptr;
   int error = errno;
   if (f) {
+    if (OutputJournal* journal = OutputJournal::current()) journal->fileWritten(file);
     // The page is complete in memory: one write, no stream buffer.
     std::setvbuf(f, nullptr, _IONBF, 0);
     if (!page_.empty() && std::fwrite(page_.data(), 1, page_.size(), f) != page_.size()) {
@@ -74,12 +77,25 @@ void PageGenerator::savePage(std::string_view fileName) const {
       error = errno;
     }
   }
-  if (failed) throw PageError("Cannot write the page " + file + ": " + std::strerror(error));
+  if (failed)
+    throw PageError(PageError::Concern::OutputFolder, file,
+                    "Cannot write the page " + file + ": " + std::strerror(error));
 }
 
 void PageGenerator::checkPageName(std::string_view what, const std::string& value, bool allowEmpty) {
   if (const auto why = pageNameProblem(value, allowEmpty))
-    throw PageError("The " + std::string(what) + " \"" + value + "\" cannot name a page file: " + std::string(*why));
+    throw PageError(PageError::Concern::Workbook, {},
+                    "The " + std::string(what) + " \"" + value + "\" cannot name a page file: " + std::string(*why));
+}
+
+void PageGenerator::recordFailure(const std::exception& e) {
+  errMsg_ = e.what();
+  OutputJournal* journal = OutputJournal::current();
+  if (!journal) return;
+  if (const auto* page = dynamic_cast<const PageError*>(&e))
+    journal->generatorFailed({page->concern(), page->file()});
+  else if (dynamic_cast<const CatalogueError*>(&e))
+    journal->generatorFailed({OutputJournal::Failure::Concern::Workbook, {}});
 }
 
 void PageGenerator::addDebugMsg(std::string_view text) {

@@ -15,14 +15,25 @@
 #include "common/dispatch.h"
 #include "engine/marl_part.h"
 #include "generator/pages/catalogue.h"
+#include "generator/pages/output_journal.h"
+#include "generator/pages/value_escaping.h"
 
 namespace quill::pages {
 
-// A page that cannot be made: its template does not load, its name is not a
-// safe file name, or its file cannot be written. what() is the text for ErrMsg.
+// A page that cannot be made: its template does not load, a catalogue value
+// cannot name its file, or its file cannot be written. what() is the text for
+// ErrMsg; concern() and file() say what a person has to change.
 class PageError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  using Concern = OutputJournal::Failure::Concern;
+  PageError(Concern concern, std::string file, const std::string& what)
+      : std::runtime_error(what), concern_(concern), file_(std::move(file)) {}
+  Concern concern() const noexcept { return concern_; }
+  const std::string& file() const noexcept { return file_; }
+
+ private:
+  Concern concern_;
+  std::string file_;
 };
 
 class PageGenerator : public Dispatch {
@@ -68,8 +79,9 @@ class PageGenerator : public Dispatch {
   // be part of a page file name; see pageNameProblem.
   static void checkPageName(std::string_view what, const std::string& value, bool allowEmpty);
 
-  // A failure that ends one page but not the generator: ErrMsg tells the last one.
-  void recordFailure(const std::exception& e) { errMsg_ = e.what(); }
+  // A failure that ends one page but not the generator: ErrMsg tells the last
+  // one, and the run's journal what it concerns.
+  void recordFailure(const std::exception& e);
 
   void addDebugMsg(std::string_view text);
   void addDebugKey(const std::string& key);
@@ -77,6 +89,11 @@ class PageGenerator : public Dispatch {
   // Sets a variable of a part when the part has it.
   static void setVar(MarlPart& part, std::string_view name, std::string_view value) {
     if (MarlVar* v = part.vars().find(name)) v->replace(value);
+  }
+  // Sets a variable to a catalogue value taken from column (or derived from
+  // it), escaped as the project asks (value_escaping.h).
+  void setValue(MarlPart& part, std::string_view name, std::string_view column, std::string_view value) {
+    if (MarlVar* v = part.vars().find(name)) v->replace(escaping_.apply(column, value, scratch_));
   }
 
   // Set by writeContainer to end the writing of the container being written
@@ -89,6 +106,8 @@ class PageGenerator : public Dispatch {
   std::string path_;
   std::unique_ptr<Catalogue> catalogue_;
   std::string page_;
+  ValueEscaping escaping_;
+  std::string scratch_;  // an escaped value
 };
 
 // Registers "Quillant.clsSubject", "Quillant.clsCodeIndex",

@@ -61,6 +61,7 @@ class clsImgList final : public PageGenerator {
   };
   void loadMakers();
   void makeGroupPage(const GroupMakers& entry);
+  void checkNoOtherPage(const std::string& group, const std::string& fileName);
   void writeItem(MarlPart& child);
 
   std::vector<GroupMakers> groups_;

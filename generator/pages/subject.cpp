@@ -35,13 +35,13 @@ void clsSubject::writeContainer(MarlPart& child) {
     for (const auto& [letter, groups] : letters_) {
       currentLetter_ = letter;
       child.vars().reset();
-      setVar(child, "Letter", letter);
+      setValue(child, "Letter", column::kGroup, letter);
       setVar(child, "LetterId", letterId(letter));
       writePart(child);
     }
   } else if (key == "Link") {
     child.vars().reset();
-    setVar(child, "Letter", currentLetter_);
+    setValue(child, "Letter", column::kGroup, currentLetter_);
     setVar(child, "LetterId", letterId(currentLetter_));
     writePart(child);
   } else if (key == "LetterGroup") {
@@ -50,7 +50,7 @@ void clsSubject::writeContainer(MarlPart& child) {
       currentGroups_ = &groups;
       position_ = 0;
       child.vars().reset();
-      setVar(child, "Letter", letter);
+      setValue(child, "Letter", column::kGroup, letter);
       setVar(child, "LetterId", letterId(letter));
       writePart(child);
     }
@@ -60,7 +60,7 @@ void clsSubject::writeContainer(MarlPart& child) {
       const size_t before = position_;
       const auto& [name, num] = currentGroups_->at(position_);
       child.vars().reset();
-      setVar(child, "GroupName", name);
+      setValue(child, "GroupName", column::kGroup, name);
       setVar(child, "GroupNum", std::to_string(num));
       writePart(child);
       // A row without a GroupLink would never advance: write it once only.
@@ -70,7 +70,7 @@ void clsSubject::writeContainer(MarlPart& child) {
     if (!currentGroups_ || position_ >= currentGroups_->size()) return;
     const auto& [name, num] = currentGroups_->at(position_);
     child.vars().reset();
-    setVar(child, "GroupName", name);
+    setValue(child, "GroupName", column::kGroup, name);
     setVar(child, "GroupNum", std::to_string(num));
     setVar(child, "GroupFile", urlEncode(groupPageName(name)));
     writePart(child);

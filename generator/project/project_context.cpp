@@ -25,7 +25,7 @@ void loadProject(ProjectContext& context, const std::string& path) {
   cvDomDoc::setDebugFlag(true);  // scripts run from here on see strict lookups
   context.scriptsNode = context.projectDoc->root()->node("Scripts", Missing::Raise);
   context.setupNode = context.projectDoc->root()->node("Setup", Missing::Raise);
-  context.projectDoc->saveDoc();
+  context.projectRewrite = rewriteProjectFile(*context.projectDoc);
 }
 
 }  // namespace quill

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "generator/project/project_file.h"
 #include "store/dom.h"
 
 namespace quill {
@@ -16,6 +17,7 @@ struct ProjectContext {
   DomNodeRef setupNode;    // ProjectDef.prj: root / Setup
   DomNodeRef formsNode;    // qlang.xml: root / forms
   DomNodeRef messageNode;  // qlang.xml: root / Message
+  ProjectFileRewrite projectRewrite;  // what the start-up rewrite of ProjectDef.prj did
 };
 
 // Reads the caption document appFolder + "qlang.xml" and takes its `forms`

@@ -17,6 +17,10 @@ class Prompter {
   virtual void error(const std::string& text, const std::string& title = {}) = 0;
   // Message with the exclamation icon, OK button.
   virtual void warning(const std::string& text, const std::string& title = {}) = 0;
+  // A failure: a plain explanation for people (which file, where, what to
+  // do) and the system's own text. Shown by default as error(text); a
+  // terminal puts the explanation first.
+  virtual void failure(const std::string& /*explanation*/, const std::string& text) { error(text); }
   // OK / Cancel question; true for OK.
   virtual bool confirm(const std::string& text, const std::string& title = {},
                        bool defaultAnswer = false) = 0;

@@ -27,10 +27,13 @@ class StatusDisplay {
   }
   // The debug text of the entry that finished last.
   virtual void setDebugText(const std::string& text) = 0;
+  // The run failed; explanation says why in plain words (the message box
+  // with the system's text follows).
+  virtual void failed(const std::string& explanation) = 0;
   // Lets pending window events through (the points where a cancel can land).
   virtual void processEvents() = 0;
   // Something the user should know that is no error of the run (which
-  // workbook was taken when several exist).
+  // workbook was taken when several exist, which pages were removed).
   virtual void notice(const std::string& text) = 0;
   // Set once the user confirmed cancelling.
   virtual bool cancelFlag() const = 0;

@@ -25,6 +25,17 @@ void TerminalPrompter::error(const std::string& text, const std::string& title) 
 void TerminalPrompter::warning(const std::string& text, const std::string& title) {
   print("warning: ", text, title);
 }
+void TerminalPrompter::failure(const std::string& explanation, const std::string& text) {
+  out_ << "quillant: error: " << toLineFeeds(explanation) << '\n';
+  const std::string lines = toLineFeeds(text);
+  for (size_t start = 0; start < lines.size();) {
+    size_t end = lines.find('\n', start);
+    if (end == std::string::npos) end = lines.size();
+    out_ << "  " << std::string_view(lines).substr(start, end - start) << '\n';
+    start = end + 1;
+  }
+  out_.flush();
+}
 bool TerminalPrompter::confirm(const std::string& text, const std::string& title, bool defaultAnswer) {
   print("", text + (defaultAnswer ? " [OK]" : " [Cancel]"), title);
   return defaultAnswer;

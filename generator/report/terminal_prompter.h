@@ -15,6 +15,8 @@ class TerminalPrompter : public Prompter {
   void info(const std::string& text, const std::string& title = {}) override;
   void error(const std::string& text, const std::string& title = {}) override;
   void warning(const std::string& text, const std::string& title = {}) override;
+  // The explanation on the error line, the system's text indented below it.
+  void failure(const std::string& explanation, const std::string& text) override;
   bool confirm(const std::string& text, const std::string& title = {},
                bool defaultAnswer = false) override;
 

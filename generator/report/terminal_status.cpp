@@ -2,6 +2,8 @@
 // nothing else: an atomic that SIGINT sets and the run reads between entries.
 #include "generator/report/terminal_status.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <csignal>
 #include <ostream>
@@ -14,10 +16,18 @@ namespace {
 
 std::atomic<bool> g_cancel{false};
 
+const char* g_firstNote = nullptr;
+size_t g_firstNoteLength = 0;
+
 extern "C" void onInterrupt(int) {
   if (g_cancel.exchange(true)) {
     std::signal(SIGINT, SIG_DFL);
     std::raise(SIGINT);
+    return;
+  }
+  // write() is safe in a signal handler; a stream is not.
+  if (g_firstNote) {
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, g_firstNote, g_firstNoteLength);
   }
 }
 
@@ -25,7 +35,11 @@ extern "C" void onInterrupt(int) {
 
 TerminalStatus::TerminalStatus(std::ostream& out) : out_(out) {}
 
-void TerminalStatus::installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
+void TerminalStatus::installInterruptHandler(const char* firstNote) {
+  g_firstNote = firstNote;
+  g_firstNoteLength = firstNote ? std::char_traits<char>::length(firstNote) : 0;
+  std::signal(SIGINT, onInterrupt);
+}
 bool TerminalStatus::cancelFlag() const { return g_cancel; }
 
 void TerminalStatus::setCaptions(const std::string& title, const std::string&) { title_ = title; }

@@ -93,6 +93,13 @@ void frmStatus::stepProgress(long done, long total) {
 
 void frmStatus::setDebugText(const std::string& text) { debugText_->setPlainText(q(text)); }
 
+// The window stays up behind the failure's message box: its status line says
+// what went wrong instead of the entry that was running.
+void frmStatus::failed(const std::string& explanation) {
+  clip_->stop();
+  statusLabel_->setText(q(explanation));
+}
+
 void frmStatus::processEvents() { QCoreApplication::processEvents(); }
 
 void frmStatus::notice(const std::string& text) { debugText_->appendPlainText(q(text)); }

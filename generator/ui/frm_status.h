@@ -34,6 +34,7 @@ class frmStatus : public QDialog, public StatusDisplay {
   void entryStarted(const std::string& statusText, int position, int total) override;
   void stepProgress(long done, long total) override;
   void setDebugText(const std::string& text) override;
+  void failed(const std::string& explanation) override;
   void processEvents() override;
   void notice(const std::string& text) override;
   bool cancelFlag() const override { return cancelFlag_; }

@@ -33,6 +33,11 @@ void QtPrompter::error(const std::string& text, const std::string& title) {
 void QtPrompter::warning(const std::string& text, const std::string& title) {
   show(parent_, QMessageBox::Warning, text, title);
 }
+void QtPrompter::failure(const std::string& explanation, const std::string& text) {
+  QMessageBox box(QMessageBox::Critical, QString(), q(text), QMessageBox::Ok, parent_);
+  box.setInformativeText(q(explanation));
+  box.exec();
+}
 bool QtPrompter::confirm(const std::string& text, const std::string& title, bool defaultAnswer) {
   QMessageBox box(QMessageBox::Critical, titleOf(title), q(text), QMessageBox::Ok | QMessageBox::Cancel,
                   owner(parent_));

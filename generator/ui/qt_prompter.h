@@ -14,6 +14,8 @@ class QtPrompter : public Prompter {
   void info(const std::string& text, const std::string& title = {}) override;
   void error(const std::string& text, const std::string& title = {}) override;
   void warning(const std::string& text, const std::string& title = {}) override;
+  // The system's text as the message, the explanation below it.
+  void failure(const std::string& explanation, const std::string& text) override;
   bool confirm(const std::string& text, const std::string& title = {},
                bool defaultAnswer = false) override;
 

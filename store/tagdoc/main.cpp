@@ -4,7 +4,10 @@
 //   tagdoc build TEXT OUT    OUT = header bytes FF FE + TEXT as UTF-16LE
 //
 // Printing and building are exact inverses: print, then build, gives the
-// same file byte for byte (for files with the header FF FE).
+// same file byte for byte (for files with the header FF FE). Building refuses
+// a text that is not in the strict form the programs write (tag_syntax.h),
+// naming the line and column, since the programs' lenient reader would take
+// it apart differently from what its author meant.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -13,9 +16,9 @@
 #include <sstream>
 #include <string>
 
-#include "common/automation_error.h"
 #include "common/utf.h"
 #include "store/dom.h"
+#include "store/tag_syntax.h"
 
 namespace fs = std::filesystem;
 
@@ -32,7 +35,9 @@ const char* kUsage =
     "                   as UTF-8, exactly as stored (no reformatting)\n"
     "  build TEXT OUT   write the tag document OUT (header bytes FF FE, UTF-16LE)\n"
     "                   from the UTF-8 text file TEXT ('-' reads standard input);\n"
-    "                   TEXT must hold exactly one top-level element\n"
+    "                   TEXT must be well formed: one top-level element, attribute\n"
+    "                   values in double quotes, &amp; &lt; &gt; &quot; &apos; for\n"
+    "                   those characters, no comments\n"
     "  -h, --help       show this help\n";
 
 bool readAll(const std::string& path, std::string& out) {
@@ -78,18 +83,9 @@ int build(const std::string& source, const std::string& out) {
     std::cerr << "tagdoc: " << source << " is not valid UTF-8\n";
     return 1;
   }
-  // The text must read back as a document.
-  try {
-    quill::cvDomDoc check;
-    auto container = quill::cvDomNode::create();
-    check.parseText(*container, text);
-    if (container->children().size() != 1) {
-      std::cerr << "tagdoc: " << source << " holds " << container->children().size()
-                << " top-level elements; a tag document holds exactly one\n";
-      return 1;
-    }
-  } catch (const quill::AutomationError& e) {
-    std::cerr << "tagdoc: " << source << " does not read as a tag document: " << e.description() << "\n";
+  if (const auto fault = quill::findTagSyntaxFault(text)) {
+    std::cerr << "tagdoc: " << source << ":" << fault->line << ":" << fault->column << ": " << fault->what
+              << "\nNothing was written. Fix the text at that place and build again.\n";
     return 1;
   }
   const std::string tmp = out + ".tagdoc-tmp";

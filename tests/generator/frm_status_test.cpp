@@ -59,3 +59,16 @@ TEST(frmStatus, ShowsTheRunAndCancelsOnlyWhenConfirmed) {
   EXPECT_TRUE(window.cancelFlag());
   EXPECT_FALSE(window.isVisible());
 }
+
+// A failed run leaves the window up behind its message box, saying why.
+TEST(frmStatus, SaysWhyTheRunFailed) {
+  test::qtApplication();
+  AnsweringPrompter prompter;
+  frmStatus window(std::string(std::getenv("QUILLANT_PROGRAM_DIR")) + "/", prompter);
+  window.started();
+  window.entryStarted("Index running", 1, 2);
+  window.failed("The script file /p/Script/Index.lua of the entry \"Index\" does not exist: restore it.");
+  EXPECT_EQ(window.findChild<QLabel*>("Label1")->text(),
+            "The script file /p/Script/Index.lua of the entry \"Index\" does not exist: restore it.");
+  EXPECT_TRUE(window.isVisible());
+}

@@ -4,6 +4,8 @@
 
 #include <chrono>
 
+#include "generator/run/generated_pages.h"
+
 #include "test_project.h"
 
 using namespace quill;
@@ -21,10 +23,12 @@ std::string recordingScript(const std::string& tag) {
          "end\n";
 }
 
-std::string readTrace(const TestProject& p) {
-  std::ifstream in(p.folder() / "trace.txt");
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+std::string readTrace(const TestProject& p) { return readFile(p.folder() / "trace.txt"); }
 
 class RunTest : public ::testing::Test {
  protected:
@@ -39,13 +43,16 @@ class RunTest : public ::testing::Test {
       return importFailure;
     });
     generation.showCaptions();
-    return generation.printoutFile();
+    const std::string result = generation.printoutFile();
+    explanation = generation.explanation();
+    return result;
   }
 
   ProjectContext context;
   RecordingDisplay display;
   RecordingPrompter prompter;
   std::string importFailure;
+  std::string explanation;
   std::string importedWorkbook;
   std::chrono::milliseconds stopGrace = RunPacer::kStopGrace;
 };
@@ -68,33 +75,42 @@ TEST_F(RunTest, RunsSelectedEntriesInOrderWithTheProjectFolder) {
   EXPECT_FALSE(fs::exists(p.folder() / "Data.mdb"));  // removed at the end of a completed run
 }
 
-TEST_F(RunTest, ImportFailureIsShownAndTheRunGoesOn) {
+TEST_F(RunTest, ImportFailureStopsTheRunBeforeAnyScript) {
   TestProject p;
   p.writeScript("a.lua", recordingScript("a"));
   p.writeProject({{"True", "a.lua", "A"}});
   importFailure = "no workbook";
-  EXPECT_EQ(run(p), "");
-  ASSERT_EQ(prompter.errors.size(), 1u);
-  EXPECT_EQ(prompter.errors[0], "Error on Excel2Access\r\nno workbook");
-  EXPECT_EQ(display.debugTexts.size(), 1u);
+  EXPECT_EQ(run(p), "Error on Excel2Access\r\nno workbook");
+  EXPECT_EQ(explanation.find("The workbook " + p.folderText() + "Data.xls could not be imported"), 0u);
+  EXPECT_EQ(readTrace(p), "");
+  EXPECT_TRUE(display.statusLines.empty());
 }
 
-// Every way the first entry can end the run: the result, the debug text
-// shown, and the second entry never runs; the database stays.
-TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndKeepTheDatabase) {
+// Every way the first entry can end the run: the result, the plain sentence
+// that explains it, the debug text shown, and the second entry never runs;
+// the database stays.
+TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndAnExplanationAndKeepTheDatabase) {
   struct Case {
     std::string selected;  // "" leaves the attribute out
     std::string script;    // "" writes an empty file
     std::string result;
+    std::string explanation;  // how it begins
     std::vector<std::string> debugTexts;
   };
   const Case cases[] = {
-      {"True", "function OutputFile(f) DebugMsg = 'partial' ErrMsg = 'broken page' end", "broken page", {"partial"}},
-      {"", recordingScript("a"), "PrintoutFile:Wrong AttrName of Selected", {}},
-      {"maybe", recordingScript("a"), "PrintoutFile:Type mismatch", {}},
+      {"True", "function OutputFile(f) DebugMsg = 'partial' ErrMsg = 'broken page' end", "broken page",
+       "The script <folder>Script/first.lua of the entry \"First\" stopped the run with the message below",
+       {"partial"}},
+      {"", recordingScript("a"), "PrintoutFile:Wrong AttrName of Selected",
+       "Entry 1 of the script list in the project file <folder>ProjectDef.prj cannot be run", {}},
+      {"maybe", recordingScript("a"), "PrintoutFile:Type mismatch", "Entry 1 of the script list", {}},
       {"True", "function OutputFile(f)\n  CreateObject('No.Such')\nend\n",
-       "PrintoutFile:first.lua:2: ActiveX component can't create object (No.Such)", {}},
-      {"True", "", "PrintoutFile:The script file \"<folder>Script/first.lua\" is missing, empty or unreadable.", {}},
+       "PrintoutFile:first.lua:2: ActiveX component can't create object (No.Such)",
+       "The script <folder>Script/first.lua of the entry \"First\" failed at line 2: fix the script there", {}},
+      {"True", "function OutputFile(f)\n\n  x = = 1\nend\n", "PrintoutFile:first.lua:3: unexpected symbol near '='",
+       "The script <folder>Script/first.lua of the entry \"First\" failed at line 3", {}},
+      {"True", "", "PrintoutFile:The script file <folder>Script/first.lua is empty",
+       "The script file <folder>Script/first.lua of the entry \"First\" is empty: restore it, or clear", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.result);
@@ -103,11 +119,14 @@ TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndKeepTheDatabase) {
     if (!c.script.empty()) p.writeScript("first.lua", c.script);
     p.writeScript("second.lua", recordingScript("second"));
     p.writeProject({{c.selected, "first.lua", "First"}, {"True", "second.lua", "Second"}});
-    std::string expected = c.result;
-    if (const size_t at = expected.find("<folder>"); at != std::string::npos) expected.replace(at, 8, p.folderText());
+    const auto withFolder = [&](std::string text) {
+      if (const size_t at = text.find("<folder>"); at != std::string::npos) text.replace(at, 8, p.folderText());
+      return text;
+    };
 
     display = RecordingDisplay();
-    EXPECT_EQ(run(p), expected);
+    EXPECT_EQ(run(p), withFolder(c.result));
+    EXPECT_EQ(explanation.find(withFolder(c.explanation)), 0u) << explanation;
     EXPECT_EQ(display.debugTexts, c.debugTexts);
     EXPECT_EQ(readTrace(p), "");
     EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
@@ -144,6 +163,47 @@ TEST_F(RunTest, LongEntriesStayResponsiveAndACancelStopsOneThatDoesNotEnd) {
   EXPECT_EQ(display.debugTexts, (std::vector<std::string>{"busy done"}));
   EXPECT_EQ(readTrace(p), "");
   EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
+}
+
+// The pages a successful run wrote are listed beside Output; the next
+// successful run removes those it did not write again. A failed run removes
+// nothing and leaves the list; files no run wrote are never touched.
+TEST_F(RunTest, PagesTheLastSuccessfulRunMadeAndThisOneDidNotAreRemoved) {
+  TestProject p;
+  fs::create_directories(p.folder() / "Output");
+  TestProject::writeBytes(p.folder() / "Output" / "hand.htm", "made by hand");
+  p.writeProject({{"True", "pages.lua", "Pages"}});
+  p.writeWorkbook({{"A1", "G"}});
+  const auto runWith = [&](const std::string& body) {
+    p.writeScript("pages.lua", "function OutputFile(f)\n local o = f .. 'Output/'\n" + body + "\nend\n");
+    display = RecordingDisplay();
+    loadCaptionDocument(context, p.appFolder());
+    loadProject(context, p.projectFile());
+    return runGeneration(context, display, prompter, nullptr);
+  };
+
+  // Written with "w", through io.output, by renaming; appending to a file
+  // that exists and writing outside Output make no pages.
+  ASSERT_EQ(runWith("io.open(o .. 'a.htm', 'w'):close()\n"
+                    "io.output(o .. 'b.htm'); io.write('b'); io.close()\n"
+                    "io.open(o .. 'c.tmp', 'wb'):close(); assert(os.rename(o .. 'c.tmp', o .. 'c.htm'))\n"
+                    "io.open(o .. 'hand.htm', 'a'):close()\n"
+                    "io.open(f .. 'notes.txt', 'w'):close()"),
+            RunOutcome::Succeeded);
+  EXPECT_EQ(readGeneratedPages(p.folderText()), (std::set<std::string>{"a.htm", "b.htm", "c.htm"}));
+
+  ASSERT_EQ(runWith("io.open(o .. 'a.htm', 'w'):close() ErrMsg = 'stopped'"), RunOutcome::Failed);
+  EXPECT_TRUE(fs::exists(p.folder() / "Output" / "b.htm"));
+  EXPECT_EQ(readGeneratedPages(p.folderText()).size(), 3u);
+
+  ASSERT_EQ(runWith("io.open(o .. 'a.htm', 'w'):close()"), RunOutcome::Succeeded);
+  EXPECT_EQ(display.notices,
+            std::vector<std::string>{"Removed 2 pages from Output that this run no longer makes: b.htm, c.htm"});
+  EXPECT_TRUE(fs::exists(p.folder() / "Output" / "a.htm"));
+  EXPECT_FALSE(fs::exists(p.folder() / "Output" / "b.htm"));
+  EXPECT_FALSE(fs::exists(p.folder() / "Output" / "c.htm"));
+  EXPECT_EQ(readFile(p.folder() / "Output" / "hand.htm"), "made by hand");
+  EXPECT_EQ(readGeneratedPages(p.folderText()), std::set<std::string>{"a.htm"});
 }
 
 TEST_F(RunTest, TheNewestWorkbookIsImportedAndTheRunSaysWhich) {

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,36 @@ struct ScriptEntry {
   std::string scriptCode;
   std::string name;
 };
+
+inline void writeBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A workbook whose first worksheet holds a title row and then rows (text
+// cells; "" leaves a cell empty, "\\n" in a value is a line break), written
+// with xlwt; no rows at all make an empty worksheet. scratch holds the
+// helper files.
+inline void writeTestWorkbook(const fs::path& workbook, const std::vector<std::vector<std::string>>& rows,
+                              const fs::path& scratch) {
+  std::string table;  // one row per line, cells separated by tabs
+  if (!rows.empty()) table += "Code\tGroup\tName\tMaker\tPrice\tFlag\tDescription\n";
+  for (const auto& row : rows) {
+    for (size_t i = 0; i < row.size(); ++i) table += (i ? "\t" : "") + row[i];
+    table += '\n';
+  }
+  writeBytes(scratch / "rows.txt", table);
+  writeBytes(scratch / "workbook.py",
+             "import sys, xlwt\n"
+             "wb = xlwt.Workbook(encoding='utf-8')\n"
+             "s = wb.add_sheet('Items')\n"
+             "for r, line in enumerate(open(sys.argv[1], encoding='utf-8').read().splitlines()):\n"
+             "    for c, v in enumerate(line.split('\\t')):\n"
+             "        if v: s.write(r, c, v.replace('\\\\n', '\\n'))\n"
+             "wb.save(sys.argv[2])\n");
+  const std::string command = "/usr/bin/python3 '" + (scratch / "workbook.py").string() + "' '" +
+                              (scratch / "rows.txt").string() + "' '" + workbook.string() + "'";
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("cannot write the test workbook");
+}
 
 class TestProject {
  public:
@@ -91,9 +123,12 @@ class TestProject {
   void writeScript(const std::string& name, const std::string& luaText) const {
     writeBytes(folder_ / "Script" / fs::path(name), stringToUtf16le(utf8ToUtf16(luaText)));
   }
-  static void writeBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
+  // Data.xls of the project: see writeTestWorkbook.
+  void writeWorkbook(const std::vector<std::vector<std::string>>& rows) const {
+    writeTestWorkbook(folder_ / "Data.xls", rows, base_);
   }
+
+  static void writeBytes(const fs::path& path, const std::string& bytes) { test::writeBytes(path, bytes); }
 
  private:
   void writeCaptions() const {
@@ -118,7 +153,7 @@ class TestProject {
 // Records what a run shows.
 class RecordingDisplay : public StatusDisplay {
  public:
-  std::vector<std::string> statusLines, positions, debugTexts, notices;  // positions: "k/n"
+  std::vector<std::string> statusLines, positions, debugTexts, notices, failures;  // positions: "k/n"
   std::string title;
   bool cancel = false;
   int cancelAfterEntries = -1;  // sets the cancel flag once this many entries started
@@ -134,13 +169,18 @@ class RecordingDisplay : public StatusDisplay {
   }
   void setDebugText(const std::string& text) override { debugTexts.push_back(text); }
   void notice(const std::string& text) override { notices.push_back(text); }
+  void failed(const std::string& explanation) override { failures.push_back(explanation); }
   void processEvents() override { ++eventRounds; }
   bool cancelFlag() const override { return cancel; }
 };
 
 class RecordingPrompter : public Prompter {
  public:
-  std::vector<std::string> errors;
+  std::vector<std::string> errors, explanations;  // a failure's explanation and its text (in errors)
+  void failure(const std::string& explanation, const std::string& text) override {
+    explanations.push_back(explanation);
+    errors.push_back(text);
+  }
   void info(const std::string&, const std::string&) override {}
   void error(const std::string& t, const std::string&) override { errors.push_back(t); }
   void warning(const std::string& t, const std::string&) override { errors.push_back(t); }

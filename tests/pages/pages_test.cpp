@@ -172,16 +172,19 @@ const std::string kItemList =
 
 TEST_F(PagesTest, ItemListsPerGroupWithApostropheFlagsAndEmptyMaker) {
   makeDb({item("2", "Chef's", "Zed", "SALE"), item("1", "Chef's", "Zed", "0"), item("3", "Chef's", nullptr),
-          item("4", "Chef's", "O'Neil", nullptr), item("5", "Tools", "Ace", "1")});
+          item("4", "Chef's", "O'Neil", nullptr), item("6", "Chef's", ""), item("5", "Tools", "Ace", "1"),
+          item("0", "Chef's", nullptr)});
   writeFile("Html/ItemList.htm", kItemList);
   writeFile("HtmlTemplate/ItemList.htm", "wrong folder");
   auto g = run<clsImgList>();
   EXPECT_EQ(g->errMsg(), "");
   EXPECT_EQ(g->debugMsg(), "");
-  // Items of a maker keep their stored order; the empty maker is listed but has no items.
+  // Items of a maker keep their stored order; items without a maker (an
+  // empty cell or an empty text) are listed under one empty maker.
   EXPECT_EQ(read("Output/Chef's.htm"),
             "Chef's#1@Chef%27s.htm|[:maker1][O'Neil:maker2][Zed:maker3]"
-            "\n:\nO'Neil: 4/name 4@Detail_4.htm\nZed: 2/name 2@Detail_2.htm!SALE 1/name 1@Detail_1.htm");
+            "\n: 3/name 3@Detail_3.htm 6/name 6@Detail_6.htm 0/name 0@Detail_0.htm"
+            "\nO'Neil: 4/name 4@Detail_4.htm\nZed: 2/name 2@Detail_2.htm!SALE 1/name 1@Detail_1.htm");
   EXPECT_EQ(read("Output/Tools.htm"), "Tools#2@Tools.htm|[Ace:maker1]\nAce: 5/name 5@Detail_5.htm!1");
 }
 
@@ -194,6 +197,22 @@ TEST_F(PagesTest, ItemListBadGroupNameFailsOnlyThatPage) {
   EXPECT_TRUE(exists("Output/Good.htm"));
   EXPECT_EQ(outputCount(), 1u);
   EXPECT_FALSE(exists("evil.htm"));
+}
+
+// A group page that would replace the subject page, the code index or an
+// item's page (in any letter case) fails; the other pages are made.
+TEST_F(PagesTest, AGroupPageNeverReplacesAnotherPageOfTheRun) {
+  makeDb({item("x", "Detail_X"), item("1", "index"), item("2", "SUBJECT"), item("3", "Detail_none"),
+          item("4", "Good")});
+  writeFile("Html/ItemList.htm", "{GroupName}");
+  writeFile("Output/Index.htm", "the code index");
+  auto g = run<clsImgList>();
+  EXPECT_EQ(g->errMsg(), "The group \"index\" cannot have a page of its own: index.htm would replace the code "
+                         "index page Index.htm");
+  EXPECT_EQ(read("Output/Index.htm"), "the code index");
+  EXPECT_EQ(read("Output/Detail_none.htm"), "Detail_none");
+  EXPECT_TRUE(exists("Output/Good.htm"));
+  EXPECT_EQ(outputCount(), 3u);
 }
 
 TEST_F(PagesTest, ItemListBlankGroupHasNoPageAndIsNoError) {
@@ -297,6 +316,32 @@ TEST_F(PagesTest, FailuresBeforeAnyPage) {
     EXPECT_THAT(errMsg, StartsWith("Invalid path of"));
   EXPECT_EQ(outputCount(), 0u);
   EXPECT_EQ(read("Data.mdb"), catalogue);
+}
+
+// With EscapeValues="1" catalogue values are HTML-escaped and their line
+// breaks become <br>, except in the raw columns; links stay URL-encoded.
+TEST_F(PagesTest, EscapedValuesUnlessTheirColumnIsRaw) {
+  std::string definition = "\xFF\xFE";
+  for (const char c : std::string("<P><Scripts/><Setup EscapeValues=\"1\" RawColumns=\"col7, COL9\"/></P>"))
+    definition += std::string{c, '\0'};
+  writeFile("ProjectDef.prj", definition);
+  makeDb({{"<b>1", "A&B", "Smith <Bros>", "O\"Neil's", "9", "<new>", "<p>raw</p>\r\nline"},
+          {"c2", "A&B", "two\r\nlines\rand\nmore", "O\"Neil's", "9", "0", "x"}});
+  writeFile("HtmlTemplate/Subject.htm", kSubject);
+  writeFile("HtmlTemplate/Index.htm", block("IndexLink", "{Letter1}{Letter2}:{Code}@{CodeFile};"));
+  writeFile("Html/ItemList.htm", kItemList);
+  writeFile("HtmlTemplate/Detail.htm", block("Detail", "{GroupName}|{Code}|{COL3}|{COL7}") +
+                                           block("NextItemLink", "|{Code}@{CodeFile}"));
+  for (auto errMsg : {run<clsSubject>()->errMsg(), run<clsCodeIndex>()->errMsg(), run<clsImgList>()->errMsg(),
+                      run<clsDetail>()->errMsg()})
+    EXPECT_EQ(errMsg, "");
+  EXPECT_EQ(read("Output/Subject.htm"), "[<A|L41>]\nA:#L41(A&amp;B=1@A%26B.htm;)");
+  EXPECT_EQ(read("Output/Index.htm"), "&lt;B:&lt;b&gt;1@Detail_%3Cb%3E1.htm;");
+  EXPECT_EQ(read("Output/A&B.htm"), "A&amp;B#1@A%26B.htm|[O&quot;Neil&#39;s:maker1]\nO&quot;Neil&#39;s:"
+                                    " &lt;b&gt;1/Smith &lt;Bros&gt;@Detail_%3Cb%3E1.htm!&lt;new&gt;"
+                                    " c2/two<br>lines<br>and<br>more@Detail_c2.htm");
+  EXPECT_EQ(read("Output/Detail_<b>1.htm"),
+            "A&amp;B|&lt;b&gt;1|Smith &lt;Bros&gt;|<p>raw</p>\r\nline|c2@Detail_c2.htm");
 }
 
 TEST_F(PagesTest, LateBoundThroughTheFactory) {
