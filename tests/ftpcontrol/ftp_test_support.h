@@ -16,6 +16,7 @@
 #include <memory>
 #include <ostream>
 
+#include "tests/test_application.h"
 #include "ftpcontrol/ftp_control.h"
 
 // Readable failure output for Qt texts.
@@ -29,10 +30,7 @@ namespace ftptest {
 // the widget).
 template <class App = QCoreApplication>
 void ensureApp() {
-  static int argc = 1;
-  static char name[] = "ftpcontrol_test";
-  static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new App(argc, argv);
+  quill::test::testApplication<App>();
 }
 
 // Runs the event loop until pred() holds or the time is up.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_application.h"
 #include "common/utf.h"
 #include "generator/report/prompter.h"
 #include "generator/report/status_display.h"
@@ -21,28 +22,7 @@ namespace quill::test {
 
 namespace fs = std::filesystem;
 
-// The tests' one QApplication, made on first use. It ends after the last
-// test, while Qt's own globals still exist (a static application would end
-// after some of them, and crash).
-inline QApplication& qtApplication() {
-  class Ending : public ::testing::Environment {
-   public:
-    explicit Ending(QApplication* app) : app_(app) {}
-    void TearDown() override { delete app_; }
-
-   private:
-    QApplication* app_;
-  };
-  static int argc = 1;
-  static char name[] = "generator_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    auto* made = new QApplication(argc, argv);
-    ::testing::AddGlobalTestEnvironment(new Ending(made));
-    return made;
-  }();
-  return *app;
-}
+inline QApplication& qtApplication() { return testApplication<QApplication>(); }
 
 struct ScriptEntry {
   std::string selected = "True";  // "" leaves the attribute out

@@ -17,6 +17,7 @@
 #include <map>
 #include <ostream>
 
+#include "tests/test_application.h"
 #include "store/dom.h"
 
 // Readable failure output for Qt texts.
@@ -24,12 +25,9 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace uploadtest {
 
-template <class App>
+template <class App = QCoreApplication>
 void ensureApp() {
-  static int argc = 1;
-  static char name[] = "upload_test";
-  static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new App(argc, argv);
+  quill::test::testApplication<App>();
 }
 
 inline bool waitUntil(const std::function<bool()>& pred, int ms = 10000) {
@@ -103,7 +101,7 @@ inline QByteArray readFile(const QString& path) {
 
 inline QByteArray binaryBytes(int n) {
   QByteArray b(n, Qt::Uninitialized);
-  for (int i = 0; i < n; ++i) b[i] = char((i * 131 + i / 7) & 255);
+  for (int i = 0; i < n; ++i) b[i] = char((unsigned(i) * 131u + unsigned(i) / 7u) & 255u);
   return b;
 }
 
