@@ -15,8 +15,22 @@ ratios are taken within each repetition and their median is printed, beside
 the medians of the times. Peak memory (maximum resident set) of each upload
 is measured for every site size, to show that it does not grow with the site.
 
+With --sync it times sync mode instead, on the --timed site, three pairs per
+repetition, each run into its own folder:
+
+  (a) full sync, 1 connection   quillant --upload --sync into an empty folder
+                                against lftp mirror -R --parallel=1
+  (b) full sync, 4 connections  --parallel 4 against lftp mirror -R --parallel=4
+  (c) re-publish, 10 changed    ten detail pages changed (and so newer), then
+                                quillant --sync into its folder of (a) against
+                                lftp mirror -R --only-newer into lftp's of (a)
+
+lftp runs as it comes and lean, as above; lean (c) keeps the modification
+times (no --ignore-time), which --only-newer needs.
+
 Usage: /usr/bin/python3 bench/upload/run_bench.py [--bin build/bin] [--sizes 10000,40000]
                                                  [--timed 10000] [--reps 5] [--work DIR] [--keep]
+                                                 [--sync]
 
 --timed names the size whose uploads are timed against lftp; the other sizes
 are published once by quillant alone, for peak memory. Needs lftp
@@ -93,7 +107,76 @@ def tree_size(folder):
 
 
 def same_tree(a, b):
-    return subprocess.run(["diff", "-rq", a, b], stdout=subprocess.DEVNULL).returncode == 0
+    return subprocess.run(["diff", "-rq", "-x", ".quillant-manifest", a, b],
+                          stdout=subprocess.DEVNULL).returncode == 0
+
+
+LEAN = "set ftp:use-feat no; set ftp:ssl-allow no; "
+
+
+def lftp_command(lftp, port, script):
+    return [lftp, "-u", "user,pw", "-p", port, "-e", script + "; quit", "127.0.0.1"]
+
+
+def sync_bench(args, quillant, tagdoc, lftp, project, output, remote, port):
+    """The three sync pairs of --sync; returns {scenario: {tool: [seconds]}}."""
+    details = sorted(n for n in os.listdir(output) if n.startswith("Detail_"))
+    changed = details[::max(1, len(details) // 10)][:10]
+    scenarios = {
+        "a": [("quillant", 1), ("lftp", 1), ("lftp-lean", 1)],
+        "b": [("quillant", 4), ("lftp", 4), ("lftp-lean", 4)],
+        "c": [("quillant", 1), ("lftp", 1), ("lftp-lean", 1)],
+    }
+    times = {sc: {tool: [] for tool, _ in tools} for sc, tools in scenarios.items()}
+
+    def command(scenario, tool, n, folder):
+        if tool == "quillant":
+            set_upload_settings(tagdoc, project, port, "/" + folder)
+            return [quillant, "--upload", "--sync", "--parallel", str(n), project]
+        if scenario == "c":
+            opts = "--only-newer" + (" --no-perms --no-umask" if tool == "lftp-lean" else "")
+        else:
+            opts = "--parallel=%d" % n + (" --no-perms --no-umask --ignore-time" if tool == "lftp-lean" else "")
+        return lftp_command(lftp, port, (LEAN if tool == "lftp-lean" else "") +
+                            "mirror -R %s %s /%s" % (opts, output, folder))
+
+    for rep in range(args.reps):
+        for scenario, tools in scenarios.items():
+            if scenario == "c":
+                for name in changed:
+                    with open(os.path.join(output, name), "a") as f:
+                        f.write("<!-- changed in round %d -->\n" % (rep + 1))
+            order = tools[rep % 3:] + tools[:rep % 3]
+            for tool, n in order:
+                # (c) publishes again into the folder that (a) filled.
+                folder = "%s-%s-%d" % (tool, "a" if scenario == "c" else scenario, rep)
+                seconds, _, out = timed(command(scenario, tool, n, folder))
+                if not same_tree(output, os.path.join(remote, folder)):
+                    sys.exit("%s did not leave the whole site in %s (%s)" % (tool, folder, scenario))
+                if scenario == "c" and tool == "quillant" and "Uploaded %d files" % len(changed) not in out:
+                    sys.exit("quillant sent more than the changed pages:\n" + out[-500:])
+                times[scenario][tool].append(seconds)
+            print("rep %d (%s): %s" % (rep + 1, scenario, ", ".join(
+                "%s %.2f s" % (t, times[scenario][t][-1]) for t, _ in tools)), flush=True)
+    return times
+
+
+def report_sync(times, files, total, reps):
+    med = statistics.median
+    titles = {"a": "(a) full sync, 1 connection, against mirror -R --parallel=1",
+              "b": "(b) full sync, 4 connections, against mirror -R --parallel=4",
+              "c": "(c) re-publish after changing 10 pages, against mirror -R --only-newer"}
+    print("\nSync mode: %d files (%.1f MB) to pyftpdlib on 127.0.0.1, medians of %d runs; load average %s"
+          % (files, total / 1e6, reps, " ".join("%.1f" % x for x in os.getloadavg())))
+    for scenario, title in titles.items():
+        print(title)
+        t = times[scenario]
+        for tool, runs in t.items():
+            print("  %-10s %7.2f s   runs: %s" % (tool, med(runs), " ".join("%.2f" % x for x in runs)))
+        for anchor in ("lftp", "lftp-lean"):
+            ratios = [q / a for q, a in zip(t["quillant"], t[anchor])]
+            print("  quillant / %-9s per run: %s (median %.2f; below 1 is faster)"
+                  % (anchor, " ".join("%.2f" % r for r in ratios), med(ratios)))
 
 
 def main():
@@ -104,7 +187,10 @@ def main():
     ap.add_argument("--reps", type=int, default=5)
     ap.add_argument("--work", default=os.path.join(ROOT, "out", "bench-upload-%d" % int(time.time())))
     ap.add_argument("--keep", action="store_true")
+    ap.add_argument("--sync", action="store_true")
     args = ap.parse_args()
+    if args.sync:
+        args.sizes = str(args.timed)
     quillant = os.path.join(args.bin, "quillant")
     tagdoc = os.path.join(args.bin, "tagdoc")
     design = os.path.join(args.bin, "HtmlDesign", "Standard", "Modern")
@@ -124,6 +210,17 @@ def main():
 
     log = open(os.path.join(args.work, "ftpd.log"), "w")
     server, port = start_server(remote, log)
+    if args.sync:
+        try:
+            times = sync_bench(args, quillant, tagdoc, lftp, projects[args.timed], outputs[args.timed], remote, port)
+        finally:
+            server.terminate()
+            server.wait(10)
+            log.close()
+        report_sync(times, *tree_size(outputs[args.timed]), args.reps)
+        if not args.keep:
+            shutil.rmtree(args.work)
+        return
     try:
         lftp_base = ["-u", "user,pw", "-p", port]
         commands = {

@@ -14,6 +14,9 @@ struct CommandLine {
   bool noGui = false;
   bool open = false;        // --open: the main window for projectPath
   bool upload = false;      // --upload: publish the project's Output folder
+  bool sync = false;        // --sync: send only what changed (with --upload)
+  bool dryRun = false;      // --dry-run: show what would be done (with --upload)
+  int parallel = 0;         // --parallel N: connections (with --upload); 0: as the settings say
   std::string projectPath;  // empty: interactive mode, the project beside the program
   std::string error;        // an unknown option
 };

@@ -2,7 +2,8 @@
 //
 //   quillant <project folder>/ProjectDef.prj            one generation run, then exit
 //   quillant --open <project folder>/ProjectDef.prj     the main window for that project
-//   quillant --upload <project folder>/ProjectDef.prj   publish its Output folder, then exit
+//   quillant --upload [--sync] [--dry-run] [--parallel N] <project folder>/ProjectDef.prj
+//                                                       publish its Output folder, then exit
 //   quillant                                            the project beside the program, main window
 //
 // Without a display (or with --no-gui) a run reports on the terminal; a
@@ -53,7 +54,8 @@ int uploadMain(const CommandLine& cl, char* program) {
   char* qtArgv[] = {program, nullptr};
   QCoreApplication app(qtArgc, qtArgv);
   const std::string appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
-  return runUploadCommand(cl.projectPath, appFolder, {std::cout, std::cerr, isatty(STDOUT_FILENO) == 1});
+  return runUploadCommand(cl.projectPath, appFolder, {std::cout, std::cerr, isatty(STDOUT_FILENO) == 1},
+                          {cl.sync, cl.dryRun, cl.parallel});
 }
 
 }  // namespace

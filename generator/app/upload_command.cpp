@@ -1,7 +1,8 @@
 // The command reads what it needs first (the ErrOccured text of the upload
 // window's captions, the upload settings, the Output folder) so that a
 // project that cannot be published fails before any connection. Then one
-// CtlFtpUL runs on a local event loop; its signals drive a ProgressPrinter.
+// CtlFtpUL runs on a local event loop; its signals drive a ProgressPrinter,
+// and in sync mode a PlanPrinter for the plan.
 // Ctrl-C sets the process-wide cancel flag of TerminalStatus, which a timer
 // looks at: the queue is destroyed, which closes the open file and drops
 // both connections. A second Ctrl-C ends the program at once.
@@ -21,6 +22,7 @@
 #include "generator/report/terminal_status.h"
 #include "generator/upload/connection_parameters.h"
 #include "generator/upload/ctl_ftp_ul.h"
+#include "generator/upload/publish_options.h"
 #include "generator/upload/required.h"
 
 namespace quill {
@@ -34,6 +36,7 @@ constexpr int kInterruptPollMs = 50;
 struct UploadJob {
   std::string errOccured;
   ConnectionParameters connection;
+  PublishOptions publish;
   std::string serverPath;
   std::string outputFolder;
 };
@@ -60,8 +63,11 @@ UploadJob readJob(const std::string& projectPath, const std::string& appFolder) 
     const DomNodeRef ftp = requiredNode(requiredNode(readDocument(file)->root(), "Setup"), "Ftp");
     job.connection = connectionParameters(ftp);
     job.serverPath = requiredAttr(ftp, "ServerPath");
+    job.publish = readPublishOptions(ftp);
   } catch (const AutomationError& e) {
     throw JobError{file, e.description()};
+  } catch (const PublishOptionError& e) {
+    throw JobError{file, e.what()};
   }
   job.outputFolder = folderOf(projectPath) + "Output";
   return job;
@@ -76,56 +82,77 @@ std::string printable(const QString& name) {
   return s;
 }
 
-// Per-file lines. Without a terminal: one line when a file has been sent.
-// On a terminal: the same line, drawn when the file starts and redrawn as
-// it grows.
+// A path below `root` as it is printed: relative to root.
+std::string relativeName(const QString& path, const QString& root) {
+  return printable(path.startsWith(root) ? path.mid(root.size()) : path);
+}
+
+// Per-file lines. Without a terminal, or with several connections: one line
+// when a file has arrived. On a terminal with one connection: the same
+// line, drawn when the file starts and redrawn as it grows.
 class ProgressPrinter {
  public:
-  ProgressPrinter(std::ostream& out, bool terminal, const QString& root)
-      : out_(out), terminal_(terminal), root_(root + QLatin1Char('/')) {}
+  ProgressPrinter(std::ostream& out, bool redraw, const QString& root)
+      : out_(out), redraw_(redraw), root_(root + QLatin1Char('/')) {}
 
   void started(const QString& localPath) {
-    name_ = printable(localPath.startsWith(root_) ? localPath.mid(root_.size()) : localPath);
+    name_ = relativeName(localPath, root_);
     size_ = QFileInfo(localPath).size();
     bytes_ = 0;
-    if (terminal_) draw();
+    if (redraw_) draw();
   }
   void grew(qint64 bytes) {
     bytes_ = bytes;
-    if (terminal_ && sinceDraw_.elapsed() >= kRedrawMs) draw();
+    if (redraw_ && sinceDraw_.elapsed() >= kRedrawMs) draw();
   }
-  void ended() {
-    ++files_;
-    totalBytes_ += bytes_;
-    if (terminal_) out_ << '\r';
-    out_ << name_ << ' ' << bytes_ << " bytes" << (terminal_ ? "\x1b[K" : "") << std::endl;
+  void sent(const QString& localPath, qint64 bytes) {
+    if (lineOpen_) out_ << '\r';
+    out_ << relativeName(localPath, root_) << ' ' << bytes << " bytes" << (lineOpen_ ? "\x1b[K" : "") << std::endl;
+    lineOpen_ = false;
     name_.clear();
   }
   // Ends a progress line that is still open, before other output.
   void breakLine() {
-    if (terminal_ && !name_.empty()) out_ << std::endl;
+    if (lineOpen_) out_ << std::endl;
+    lineOpen_ = false;
   }
-
+  // The file started last, "" when it has arrived.
   const std::string& currentName() const { return name_; }
-  int files() const { return files_; }
-  qint64 totalBytes() const { return totalBytes_; }
 
  private:
   void draw() {
     out_ << '\r' << name_ << ' ' << bytes_ << '/' << size_ << " bytes\x1b[K" << std::flush;
+    lineOpen_ = true;
     sinceDraw_.start();
   }
 
   std::ostream& out_;
-  const bool terminal_;
+  const bool redraw_;
   const QString root_;
   std::string name_;
   qint64 size_ = 0;
   qint64 bytes_ = 0;
-  int files_ = 0;
-  qint64 totalBytes_ = 0;
+  bool lineOpen_ = false;  // a drawn line not ended yet
   QElapsedTimer sinceDraw_;
 };
+
+// The plan of a sync run or a dry run, before anything happens: why the
+// server's manifest was not used, the numbers, and on a dry run every file
+// that would be sent or deleted.
+void printPlan(std::ostream& out, const CtlFtpUL& queue, const QString& localRoot) {
+  const PublishSummary& s = queue.summary();
+  if (!s.manifestNote.isEmpty()) out << "Note: " << printable(s.manifestNote) << std::endl;
+  out << describePlan(s).toStdString() << std::endl;
+  if (!s.dryRun || !queue.plan()) return;
+  const SyncPlan& plan = *queue.plan();
+  for (const auto& stage : plan.sends)
+    for (const size_t i : stage) {
+      const SiteFile& f = queue.siteFiles()[i];
+      out << "send " << relativeName(f.localPath, localRoot + QLatin1Char('/')) << ' ' << f.size << " bytes" << std::endl;
+    }
+  for (const std::string& path : plan.deletions)
+    out << "delete " << printable(QString::fromStdString(path)) << std::endl;
+}
 
 void configure(CtlFtpUL& queue, const ConnectionParameters& c) {
   queue.setUsername(QString::fromStdString(c.username));
@@ -137,10 +164,20 @@ void configure(CtlFtpUL& queue, const ConnectionParameters& c) {
   queue.setPassive(c.passive);
 }
 
+// " (sync, 4 connections, dry run)" for what differs from a plain publish.
+std::string modeText(const PublishOptions& p, bool dryRun) {
+  std::string parts;
+  auto add = [&parts](const std::string& part) { parts += (parts.empty() ? "" : ", ") + part; };
+  if (p.sync) add("sync");
+  if (p.connections > 1) add(std::to_string(p.connections) + " connections");
+  if (dryRun) add("dry run");
+  return parts.empty() ? parts : " (" + parts + ")";
+}
+
 }  // namespace
 
 int runUploadCommand(const std::string& projectPath, const std::string& appFolder,
-                     const UploadCommandStreams& streams) {
+                     const UploadCommandStreams& streams, const UploadCommandOptions& options) {
   TerminalPrompter prompter(streams.err);
   if (!QFileInfo(QString::fromStdString(projectPath)).isFile()) {
     prompter.error("no such project file: " + projectPath);
@@ -153,6 +190,8 @@ int runUploadCommand(const std::string& projectPath, const std::string& appFolde
     prompter.error(e.file + ": " + e.description);
     return 1;
   }
+  if (options.sync) job.publish.sync = true;
+  if (options.parallel > 0) job.publish.connections = options.parallel;
   const QString output = QString::fromStdString(job.outputFolder);
   if (!QFileInfo(output).isDir()) {
     prompter.error("nothing to upload: there is no folder " + job.outputFolder +
@@ -161,14 +200,26 @@ int runUploadCommand(const std::string& projectPath, const std::string& appFolde
   }
 
   streams.out << "Uploading " << job.outputFolder << "/ to " << job.serverPath << " on "
-              << job.connection.remoteHost << ':' << job.connection.port << std::endl;
+              << job.connection.remoteHost << ':' << job.connection.port << modeText(job.publish, options.dryRun)
+              << std::endl;
   auto queue = std::make_unique<CtlFtpUL>();
-  ProgressPrinter progress(streams.out, streams.outIsTerminal, output);
+  const QString remoteRoot = QString::fromStdString(job.serverPath) + QLatin1Char('/');
+  ProgressPrinter progress(streams.out, streams.outIsTerminal && job.publish.connections == 1, output);
   QEventLoop loop;
   std::optional<QString> errors;
   QObject::connect(queue.get(), &CtlFtpUL::FileUploadStart, [&](const QString& p) { progress.started(p); });
   QObject::connect(queue.get(), &CtlFtpUL::FileUploadSize, [&](qint64 n) { progress.grew(n); });
-  QObject::connect(queue.get(), &CtlFtpUL::FileUploadEnd, [&] { progress.ended(); });
+  QObject::connect(queue.get(), &CtlFtpUL::FileSent,
+                   [&](const QString& p, const QString&, qint64 n) { progress.sent(p, n); });
+  QObject::connect(queue.get(), &CtlFtpUL::RemoteDeleted, [&](const QString& remote) {
+    progress.breakLine();
+    streams.out << "deleted " << relativeName(remote, remoteRoot) << std::endl;
+  });
+  QObject::connect(queue.get(), &CtlFtpUL::Planned, [&](const PublishSummary&) { printPlan(streams.out, *queue, output); });
+  QObject::connect(queue.get(), &CtlFtpUL::Notice, [&](const QString& text) {
+    progress.breakLine();
+    prompter.warning(printable(text));
+  });
   QObject::connect(queue.get(), &CtlFtpUL::Finish, [&](const QString& e) {
     errors = e;
     loop.quit();
@@ -181,7 +232,7 @@ int runUploadCommand(const std::string& projectPath, const std::string& appFolde
   QObject::connect(&poll, &QTimer::timeout, [&] {
     if (!interrupts.cancelFlag()) return;
     cancelled = true;
-    queue.reset();  // closes the file, drops both connections, raises nothing
+    queue.reset();  // closes the files, drops every connection, raises nothing
     loop.quit();
   });
   poll.start(kInterruptPollMs);
@@ -190,10 +241,15 @@ int runUploadCommand(const std::string& projectPath, const std::string& appFolde
   clock.start();
   try {
     configure(*queue, job.connection);
+    applyPublishOptions(*queue, job.publish);
+    queue->setDryRun(options.dryRun);
     queue->AddUploadItem(output, QString::fromStdString(job.serverPath));
     queue->BeginUpload();
   } catch (const AutomationError& e) {
     prompter.error(job.errOccured + "\r\n" + e.description());
+    return 1;
+  } catch (const std::exception& e) {
+    prompter.error(job.errOccured + "\r\n" + e.what());
     return 1;
   }
   if (!errors) loop.exec();
@@ -208,8 +264,17 @@ int runUploadCommand(const std::string& projectPath, const std::string& appFolde
     prompter.error(job.errOccured + "\r\n" + errors->toStdString());
     return 1;
   }
-  streams.out << "Uploaded " << progress.files() << " files, " << progress.totalBytes() << " bytes in "
-              << QString::number(clock.elapsed() / 1000.0, 'f', 1).toStdString() << " s" << std::endl;
+  const PublishSummary& s = queue->summary();
+  if (s.dryRun) {
+    streams.out << "Dry run: nothing was changed on the server." << std::endl;
+    return 0;
+  }
+  streams.out << "Uploaded " << s.sent << " files, " << s.bytesSent << " bytes in "
+              << QString::number(clock.elapsed() / 1000.0, 'f', 1).toStdString() << " s";
+  if (s.sync) streams.out << "; " << s.unchanged << " unchanged, " << s.deleted << " deleted";
+  streams.out << std::endl;
+  const QString retried = describeRetries(s);
+  if (!retried.isEmpty()) streams.out << printable(retried) << std::endl;
   return 0;
 }
 

@@ -1,26 +1,30 @@
 // How a run goes. BeginUpload starts the folder phase on folderFtp_: its
 // Connect's CommandDone (the log-in) and each MkDir's CommandDone send the
 // next MKD until the folder queue is empty; then QUIT. When that connection
-// has closed, the file phase starts on fileFtp_ the same way, one PutFile
-// per CommandDone. Each phase has a state (Phase): Working while it sends,
-// Closing once QUIT is on its way after success, Failed once QUIT is on its
-// way after an error; in the last two nothing more is sent, and QUIT's own
-// CommandDone closes our side at once (Abend) instead of waiting for the
-// server to hang up. A connection that closes while its phase is Working
-// was lost, whatever the socket says, and that is an error: a server that
-// hangs up in the middle of a file must not make a run look successful.
+// has closed, the file phase starts on a TransferPool (transfer_pool.h) of
+// one or more connections: the whole file queue is one stage, its jobs
+// drawn from the queue as connections come free. When the stage is over,
+// or a failure has stopped it, the pool closes its connections and the run
+// finishes. Sync mode (ctl_ftp_ul_sync.cpp) runs everything on the pool, as
+// a row of stages (stages_) started one after the other.
 //
-// A file is opened when its turn comes and read unbuffered, one block per
-// request of the control (nextBlock), so that memory stays flat whatever
-// the size of the site. PutClose closes it. When the data ends before the
-// size the file had when it was opened (a read error, or a file cut short
-// meanwhile) the remote file is short: that is recorded and the run goes on.
+// The folder phase has a state (Phase): Working while it sends, Closing
+// once QUIT is on its way after success, Failed once QUIT is on its way
+// after an error; in the last two nothing more is sent, and QUIT's own
+// CommandDone closes our side at once (Abend) instead of waiting for the
+// server to hang up. A connection that closes while the phase is Working was
+// lost, whatever the socket says, and that is an error.
+//
+// Every job's outcome comes to onJobFinished, which counts what was sent
+// and deleted, raises FileSent and RemoteDeleted, and turns failures into
+// the error text. A failure stops the file phase: no further job starts,
+// the ones under way finish, the connections close.
 #include "generator/upload/ctl_ftp_ul.h"
 
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QFileInfo>
+#include <stdexcept>
 #include <utility>
 
 #include "common/automation_error.h"
@@ -34,65 +38,56 @@ constexpr int kReplyFileUnavailable = 550;
 constexpr int kReplyFolderExists = 521;
 
 const QString kConnectStat = QStringLiteral("Connect");
-const QString kPutFileStat = QStringLiteral("PutFile");
 const QString kMkDirStat = QStringLiteral("MkDir");
+
+bool isSiteFile(const TransferJob& job) { return job.kind == TransferJob::Kind::Store && !job.localPath.isEmpty(); }
+
+// Replies that do not keep a job from its purpose: the folder exists, the
+// file is gone, the folder to remove still holds someone else's files.
+bool replyMeetsPurpose(const TransferJob& job, int code) {
+  switch (job.kind) {
+    case TransferJob::Kind::MakeFolder: return code == kReplyFileUnavailable || code == kReplyFolderExists;
+    case TransferJob::Kind::Delete: return code == kReplyFileUnavailable;
+    case TransferJob::Kind::RemoveFolder: return code >= 500;
+    default: return false;
+  }
+}
 
 }  // namespace
 
 CtlFtpUL::CtlFtpUL(QObject* parent) : QObject(parent) {
   folderFtp_.setObjectName(QStringLiteral("ftpMkDir"));
-  fileFtp_.setObjectName(QStringLiteral("ftpULFile"));
-  for (FtpControl* ftp : {&folderFtp_, &fileFtp_}) {
-    ftp->setSysCode(QStringLiteral("UTF8"));
-    ftp->setConnectTimeout(kConnectTimeoutMs);
-  }
+  settings_.setSysCode(QStringLiteral("UTF8"));
   setTextExt(QString::fromLatin1(kDefaultTextExt));
-
   QObject::connect(&folderFtp_, &FtpControl::CommandDone, this, &CtlFtpUL::onFolderDone);
   QObject::connect(&folderFtp_, &FtpControl::DisConnected, this, &CtlFtpUL::onFolderDisconnected);
-  QObject::connect(&fileFtp_, &FtpControl::CommandDone, this, &CtlFtpUL::onFileDone);
-  QObject::connect(&fileFtp_, &FtpControl::DisConnected, this, &CtlFtpUL::onFileDisconnected);
-  QObject::connect(&fileFtp_, &FtpControl::PutClose, this, &CtlFtpUL::onPutClose);
-  QObject::connect(&fileFtp_, &FtpControl::Trace, this, &CtlFtpUL::Trace);
+  QObject::connect(&scan_, &QFutureWatcher<ScanResult>::finished, this, &CtlFtpUL::onScanned);
 }
 
-// Nothing of the run reaches us any more: the file closes, both connections
-// are interrupted and dropped, and no Finish is raised.
+// Nothing of the run reaches us any more: the files close, every connection
+// is interrupted and dropped, and no Finish is raised.
 CtlFtpUL::~CtlFtpUL() {
+  scan_.disconnect(this);
+  stopScan_ = true;
+  scan_.waitForFinished();
   QObject::disconnect(&folderFtp_, nullptr, this, nullptr);
-  QObject::disconnect(&fileFtp_, nullptr, this, nullptr);
-  closeFile();
-  for (FtpControl* ftp : {&folderFtp_, &fileFtp_}) {
-    ftp->Abort();
-    ftp->Abend();
-  }
+  folderFtp_.Abort();
+  folderFtp_.Abend();
+  if (pool_) pool_->disconnect(this);
+  pool_.reset();
 }
 
 // ---------------------------------------------------------------- settings
 
-void CtlFtpUL::setAccount(const QString& v) {
-  folderFtp_.setAccount(v);
-  fileFtp_.setAccount(v);
+void CtlFtpUL::setConnections(int n) {
+  if (n < 1 || n > kMaxConnections)
+    throw std::out_of_range("the number of connections must be from 1 to " + std::to_string(kMaxConnections));
+  connections_ = n;
 }
 
-void CtlFtpUL::setPort(const QString& v) {
-  folderFtp_.setPort(v);
-  fileFtp_.setPort(v);
-}
-
-void CtlFtpUL::setPreCommand(const QString& v) {
-  folderFtp_.setPreCommand(v);
-  fileFtp_.setPreCommand(v);
-}
-
-void CtlFtpUL::setPassive(bool v) {
-  folderFtp_.setPassive(v);
-  fileFtp_.setPassive(v);
-}
-
-void CtlFtpUL::setFileCode(const QString& v) {
-  folderFtp_.setFileCode(v);
-  fileFtp_.setFileCode(v);
+void CtlFtpUL::setStallTimeout(int seconds) {
+  if (seconds < 1) throw std::out_of_range("the stall timeout must be at least one second");
+  stallTimeoutMs_ = seconds * 1000;
 }
 
 QString CtlFtpUL::textExt() const {
@@ -112,15 +107,33 @@ QString CtlFtpUL::transferType(const QString& localPath) const {
   return textExt_.contains(localPath.mid(dot + 1)) ? QStringLiteral("A") : QStringLiteral("I");
 }
 
+// The settings go over as the control's persisted properties, which copies
+// every one of them the same way.
+void CtlFtpUL::configure(FtpControl& ftp) const {
+  FtpControl::PropertyBag bag;
+  settings_.writeProperties(bag);
+  ftp.readProperties(bag);
+  ftp.setConnectTimeout(kConnectTimeoutMs);
+}
+
+std::unique_ptr<FtpControl> CtlFtpUL::newControl(const QString& objectName) const {
+  auto ftp = std::make_unique<FtpControl>();
+  ftp->setObjectName(objectName);
+  configure(*ftp);
+  return ftp;
+}
+
 // ---------------------------------------------------------------- queueing
 
 void CtlFtpUL::AddUploadItem(const QString& localPath, const QString& remotePath) {
   const QFileInfo info(localPath);
   if (info.isFile()) {
     files_.add(localPath, remotePath);
+    ++singles_;
     return;
   }
   if (!info.isDir()) return;
+  if (trees_++ == 0) siteRemote_ = remotePath;
   QSet<QString> ancestors;
   addTree(localPath, remotePath, ancestors);
 }
@@ -148,11 +161,38 @@ void CtlFtpUL::addTree(const QString& local, const QString& remote, QSet<QString
 
 void CtlFtpUL::BeginUpload() {
   if (busy_) throw AutomationError(kUploadBusy, "CtlFtpUl.BeginUpload", "It is busy in transfer data.");
+  if (syncMode_ && (trees_ > 1 || singles_ > 0))
+    throw SyncPlanError("sync mode publishes one folder tree; more was queued");
   busy_ = true;
   abortRequested_ = false;
   folderErrors_.clear();
   fileErrors_.clear();
+  stages_.clear();
+  stopping_ = false;
+  plan_.reset();
+  siteFiles_.clear();
+  summary_ = {};
+  summary_.sync = syncMode_ && trees_ == 1;
+  summary_.dryRun = dryRun_;
+  if (summary_.sync) return startSync();
+  if (dryRun_) return planDryRun();
   startFolderPhase();
+}
+
+// Without sync a dry run needs no server: every queued file would be sent.
+void CtlFtpUL::planDryRun() {
+  SyncPlan plan;
+  for (const FileQueue::Item& item : files_.items()) {
+    const qint64 size = QFileInfo(item.localPath).size();
+    plan.sends[0].push_back(siteFiles_.size());
+    siteFiles_.push_back({item.localPath, item.remotePath, {}, size, {}});
+    plan.bytesToSend += size;
+  }
+  summary_.toSend = static_cast<int64_t>(siteFiles_.size());
+  summary_.bytesToSend = plan.bytesToSend;
+  plan_ = std::move(plan);
+  emit Planned(summary_);
+  finishRun();
 }
 
 // ---------------------------------------------------------------- folders
@@ -160,7 +200,12 @@ void CtlFtpUL::BeginUpload() {
 void CtlFtpUL::startFolderPhase() {
   if (folders_.empty()) return afterFolderPhase();
   folderPhase_ = Phase::Working;
-  if (!openConnection(folderFtp_, folderErrors_)) {
+  loggedIn_ = false;
+  try {
+    configure(folderFtp_);
+    folderFtp_.Connect(remoteHost_, username_, password_);
+  } catch (const AutomationError& e) {
+    folderErrors_ = QString::fromStdString(e.description());
     folderPhase_ = Phase::Before;
     afterFolderPhase();
   }
@@ -172,7 +217,7 @@ void CtlFtpUL::onFolderDone(int code, const QString& stat, const QString& msg) {
     return;
   }
   if (folderPhase_ != Phase::Working) return;
-  noteLogIn(code, stat);
+  if (code == 0 && stat == kConnectStat) loggedIn_ = true;
   if (code != 0 && code != kReplyFileUnavailable && code != kReplyFolderExists) {
     folderErrors_ = stat == kMkDirStat
                         ? QStringLiteral("Cannot create the remote folder \"%1\": %2").arg(currentFolder_, msg)
@@ -210,125 +255,14 @@ void CtlFtpUL::onFolderDisconnected(int code, const QString& msg) {
 
 void CtlFtpUL::afterFolderPhase() {
   if (!folderErrors_.isEmpty() || files_.empty()) return finishRun();
-  startFilePhase();
-}
-
-// ---------------------------------------------------------------- files
-
-void CtlFtpUL::startFilePhase() {
-  filePhase_ = Phase::Working;
-  if (!openConnection(fileFtp_, fileErrors_)) {
-    filePhase_ = Phase::Before;
-    finishRun();
-  }
-}
-
-void CtlFtpUL::onFileDone(int code, const QString& stat, const QString& msg) {
-  if (filePhase_ == Phase::Closing || filePhase_ == Phase::Failed) {
-    fileFtp_.Abend();
-    return;
-  }
-  if (filePhase_ != Phase::Working) return;
-  noteLogIn(code, stat);
-  if (code != 0) {
-    failFilePhase(stat == kPutFileStat && currentFile_ ? failedFile(msg) : msg);
-    return;
-  }
-  if (stat == kPutFileStat) currentFile_.reset();  // the server has it
-  if (files_.empty()) {
-    filePhase_ = Phase::Closing;
-    closeConnection(fileFtp_);
-    return;
-  }
-  startNextFile();
-}
-
-void CtlFtpUL::startNextFile() {
-  currentFile_ = files_.take();
-  emit FileUploadStart(currentFile_->localPath);
-  openFile_ = std::make_unique<QFile>(currentFile_->localPath);
-  // Unbuffered: each block is one read of the file, made when asked for.
-  if (!openFile_->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-    failFilePhase(failedFile(QStringLiteral("cannot open the local file: ") + openFile_->errorString()));
-    return;
-  }
-  expectedSize_ = openFile_->size();
-  bytesRead_ = 0;
-  try {
-    // TYPE goes out only when the type changes: one command less per file.
-    const QString type = transferType(currentFile_->localPath);
-    fileFtp_.setFiletype(type == typeInEffect_ ? QString() : type);
-    typeInEffect_ = type;
-    fileFtp_.PutFile(currentFile_->remotePath, [this] { return nextBlock(); });
-  } catch (const AutomationError& e) {
-    failFilePhase(failedFile(QString::fromStdString(e.description())));
-  }
-}
-
-QByteArray CtlFtpUL::nextBlock() {
-  if (!openFile_) return {};
-  const QByteArray block = openFile_->read(kBlockSize);
-  if (!block.isEmpty()) {
-    bytesRead_ += block.size();
-    emit FileUploadSize(bytesRead_);
-    return block;
-  }
-  const bool readError = openFile_->error() != QFileDevice::NoError;
-  if (readError || bytesRead_ < expectedSize_) {
-    const QString reason = readError ? openFile_->errorString() : QStringLiteral("the file ended early");
-    addError(fileErrors_, QStringLiteral("\"%1\" is short on the server: %2 of the %3 bytes of \"%4\" were read (%5)")
-                              .arg(currentFile_->remotePath)
-                              .arg(bytesRead_)
-                              .arg(expectedSize_)
-                              .arg(currentFile_->localPath, reason));
-    closeFile();
-  }
-  return {};
-}
-
-void CtlFtpUL::onPutClose() {
-  closeFile();
-  emit FileUploadEnd();
-}
-
-void CtlFtpUL::onFileDisconnected(int code, const QString& msg) {
-  const Phase phase = std::exchange(filePhase_, Phase::Before);
-  if (phase == Phase::Before) return;
-  closeFile();
-  if (phase == Phase::Working) {
-    const QString lost = lostConnection(code, msg);
-    addError(fileErrors_, currentFile_ ? failedFile(lost) : lost);
-  } else if (phase == Phase::Failed && code != 0) {
-    addError(fileErrors_, msg);
-  }
-  currentFile_.reset();
-  finishRun();
-}
-
-void CtlFtpUL::failFilePhase(const QString& error) {
-  filePhase_ = Phase::Failed;
-  closeFile();
-  currentFile_.reset();
-  addError(fileErrors_, error);
-  closeConnection(fileFtp_);
-}
-
-// ---------------------------------------------------------------- helpers
-
-bool CtlFtpUL::openConnection(FtpControl& ftp, QString& errors) {
-  loggedIn_ = false;
-  typeInEffect_.clear();
-  try {
-    ftp.Connect(remoteHost_, username_, password_);
-    return true;
-  } catch (const AutomationError& e) {
-    errors = QString::fromStdString(e.description());
-    return false;
-  }
-}
-
-void CtlFtpUL::noteLogIn(int code, const QString& stat) {
-  if (code == 0 && stat == kConnectStat) loggedIn_ = true;
+  startPool();
+  runStage(
+      [this]() -> std::optional<TransferJob> {
+        if (files_.empty()) return std::nullopt;
+        FileQueue::Item item = files_.take();
+        return TransferJob{TransferJob::Kind::Store, item.remotePath, item.localPath};
+      },
+      connections_);
 }
 
 // QUIT when the connection can take it; otherwise it is dropped.
@@ -340,11 +274,140 @@ void CtlFtpUL::closeConnection(FtpControl& ftp) {
   }
 }
 
-void CtlFtpUL::closeFile() {
-  if (!openFile_) return;
-  openFile_->close();
-  openFile_.reset();
+// ---------------------------------------------------------------- file phase
+
+void CtlFtpUL::startPool() {
+  TransferLane::Settings s;
+  s.host = remoteHost_;
+  s.user = username_;
+  s.password = password_;
+  s.serverName = serverName();
+  s.stallTimeoutMs = stallTimeoutMs_;
+  s.maxTries = kMaxTries;
+  s.retryWaitsMs = retryWaitsMs_;
+  s.blockSize = kBlockSize;
+  s.maxRetrieveBytes = Manifest::kMaxBytes + 1;
+  s.transferType = [this](const QString& path) { return transferType(path); };
+  auto make = [this](int n) {
+    return newControl(n == 1 ? QStringLiteral("ftpULFile") : QStringLiteral("ftpULFile%1").arg(n));
+  };
+  pool_ = std::make_unique<TransferPool>(make, s, connections_);
+  TransferPool* pool = pool_.get();
+  QObject::connect(pool, &TransferPool::Trace, this, &CtlFtpUL::Trace);
+  QObject::connect(pool, &TransferPool::JobStarted, this, [this](const TransferJob& job) {
+    if (isSiteFile(job)) emit FileUploadStart(job.localPath);
+  });
+  QObject::connect(pool, &TransferPool::JobProgress, this, [this](const TransferJob& job, qint64 n) {
+    if (isSiteFile(job)) emit FileUploadSize(n);
+  });
+  QObject::connect(pool, &TransferPool::JobDataClosed, this, [this](const TransferJob& job) {
+    if (isSiteFile(job)) emit FileUploadEnd();
+  });
+  QObject::connect(pool, &TransferPool::JobRetrying, this,
+                   [this](const TransferJob& job, const QString& reason, int waitMs) {
+                     emit Notice(QStringLiteral("%1: %2; trying again in %3 s (try %4 of %5)")
+                                     .arg(describeJob(job), reason)
+                                     .arg(waitMs / 1000.0)
+                                     .arg(job.tries + 1)
+                                     .arg(kMaxTries));
+                   });
+  QObject::connect(pool, &TransferPool::LaneRetired, this, [this](const QString& reason) {
+    const QString note = QStringLiteral("The server took no further connection (%1); going on with fewer").arg(reason);
+    summary_.notes << note;
+    emit Notice(note);
+  });
+  QObject::connect(pool, &TransferPool::JobFinished, this, &CtlFtpUL::onJobFinished);
+  QObject::connect(pool, &TransferPool::StageDone, this, &CtlFtpUL::onStageDone);
+  QObject::connect(pool, &TransferPool::Closed, this, &CtlFtpUL::finishRun);
 }
+
+void CtlFtpUL::runStage(TransferPool::JobSource source, int width) {
+  stageRunning_ = true;
+  pool_->runStage(std::move(source), width);
+}
+
+void CtlFtpUL::onJobFinished(const TransferJob& job, const JobOutcome& outcome) {
+  const bool done = outcome.result == JobOutcome::Result::Done ||
+                    (outcome.result == JobOutcome::Result::Refused && replyMeetsPurpose(job, outcome.code));
+  if (job.kind == TransferJob::Kind::Retrieve) return onManifestRead(job, outcome);
+  if (!done) {
+    if (job.kind == TransferJob::Kind::Rename && outcome.result == JobOutcome::Result::Refused && !manifestReplaced_)
+      return replaceManifest();
+    return fail(failureOf(job, outcome));
+  }
+  if (job.tries > 0) summary_.retried << QStringLiteral("%1 (%2 tries)").arg(describeJob(job)).arg(job.tries + 1);
+  if (isSiteFile(job)) {
+    ++summary_.sent;
+    summary_.bytesSent += outcome.bytes;
+    addError(fileErrors_, outcome.note);
+    emit FileSent(job.localPath, job.remotePath, outcome.bytes);
+  } else if (job.kind == TransferJob::Kind::Delete && job.id != kManifestJob) {
+    ++summary_.deleted;
+    emit RemoteDeleted(job.remotePath);
+  }
+}
+
+void CtlFtpUL::onStageDone() {
+  stageRunning_ = false;
+  if (stopping_ || stages_.empty()) return closePool();
+  const std::function<void()> next = std::move(stages_.front());
+  stages_.pop_front();
+  next();
+}
+
+// No further job starts; the pool closes once the jobs under way are over.
+void CtlFtpUL::fail(const QString& error) {
+  addError(fileErrors_, error);
+  stopping_ = true;
+  if (stageRunning_)
+    pool_->abandonStage();
+  else
+    closePool();
+}
+
+void CtlFtpUL::closePool() {
+  stages_.clear();
+  if (pool_)
+    pool_->close();  // Closed finishes the run
+  else
+    finishRun();
+}
+
+QString CtlFtpUL::failureOf(const TransferJob& job, const JobOutcome& outcome) const {
+  if (outcome.atLogIn && outcome.result == JobOutcome::Result::Refused) return outcome.message;
+  const QString tries = job.tries > 1 ? QStringLiteral(" after %1 tries").arg(job.tries) : QString();
+  switch (job.kind) {
+    case TransferJob::Kind::Store:
+      if (isSiteFile(job))
+        return QStringLiteral("Sending \"%1\" to \"%2\" failed%3: %4").arg(job.localPath, job.remotePath, tries, outcome.message);
+      return QStringLiteral("Storing \"%1\" failed%2: %3").arg(job.remotePath, tries, outcome.message);
+    case TransferJob::Kind::Retrieve:
+      return QStringLiteral("Reading \"%1\" failed%2: %3").arg(job.remotePath, tries, outcome.message);
+    case TransferJob::Kind::MakeFolder:
+      return QStringLiteral("Cannot create the remote folder \"%1\"%2: %3").arg(job.remotePath, tries, outcome.message);
+    case TransferJob::Kind::Delete:
+      return QStringLiteral("Cannot delete \"%1\"%2: %3").arg(job.remotePath, tries, outcome.message);
+    case TransferJob::Kind::RemoveFolder:
+      return QStringLiteral("Cannot remove the folder \"%1\"%2: %3").arg(job.remotePath, tries, outcome.message);
+    case TransferJob::Kind::Rename:
+      return QStringLiteral("Cannot rename \"%1\" to \"%2\"%3: %4").arg(job.remotePath, job.newPath, tries, outcome.message);
+  }
+  return outcome.message;
+}
+
+QString CtlFtpUL::describeJob(const TransferJob& job) {
+  switch (job.kind) {
+    case TransferJob::Kind::Store: return job.remotePath;
+    case TransferJob::Kind::Retrieve: return QStringLiteral("reading ") + job.remotePath;
+    case TransferJob::Kind::MakeFolder: return QStringLiteral("creating ") + job.remotePath;
+    case TransferJob::Kind::Delete: return QStringLiteral("deleting ") + job.remotePath;
+    case TransferJob::Kind::RemoveFolder: return QStringLiteral("removing ") + job.remotePath;
+    case TransferJob::Kind::Rename: return QStringLiteral("renaming ") + job.remotePath;
+  }
+  return job.remotePath;
+}
+
+// ---------------------------------------------------------------- the end
 
 void CtlFtpUL::finishRun() {
   QString errors;
@@ -353,24 +416,24 @@ void CtlFtpUL::finishRun() {
   busy_ = false;
   folders_.clear();
   files_.clear();
-  folderPhase_ = filePhase_ = Phase::Before;
+  trees_ = singles_ = 0;
+  folderPhase_ = Phase::Before;
+  stages_.clear();
+  stageRunning_ = false;
+  stopScan_ = true;  // a scan still under way is of no use any more
+  if (pool_) pool_.release()->deleteLater();  // we may be inside one of its signals
   emit Finish(errors);
 }
 
-QString CtlFtpUL::serverName() const { return remoteHost_ + QLatin1Char(':') + folderFtp_.port(); }
+QString CtlFtpUL::serverName() const { return remoteHost_ + QLatin1Char(':') + settings_.port(); }
 
-// A connection closed while its phase was still at work. Before the log-in
-// ended that is a connection that failed; afterwards one that was lost. A
-// close without a socket error is the server hanging up.
+// The folder connection closed while its phase was still at work. Before the
+// log-in ended that is a connection that failed; afterwards one that was
+// lost. A close without a socket error is the server hanging up.
 QString CtlFtpUL::lostConnection(int code, const QString& msg) const {
   const QString reason = code != 0 ? msg : QStringLiteral("the server closed the connection");
   return (loggedIn_ ? QStringLiteral("The connection to %1 was lost: %2") : QStringLiteral("Cannot connect to %1: %2"))
       .arg(serverName(), reason);
-}
-
-QString CtlFtpUL::failedFile(const QString& reason) const {
-  return QStringLiteral("Sending \"%1\" to \"%2\" failed: %3")
-      .arg(currentFile_->localPath, currentFile_->remotePath, reason);
 }
 
 void CtlFtpUL::addError(QString& errors, const QString& error) {

@@ -4,7 +4,9 @@
 // loop running) before anything can hide it again. The queue's signals move
 // the progress bar; Finish hides the window before the outcome is shown, as
 // the main window expects to get control back then. Every message box text
-// comes from the caption document when it is needed.
+// comes from the caption document when it is needed; the sentences of a
+// sync publish (PlanText, OutcomeText, RetriedText) have built-in wordings
+// for a caption document that lacks them.
 #include "generator/upload/frm_folder_tran.h"
 
 #include <QCloseEvent>
@@ -23,6 +25,7 @@
 #include "generator/report/prompter.h"
 #include "generator/upload/connection_parameters.h"
 #include "generator/upload/ctl_ftp_ul.h"
+#include "generator/upload/publish_options.h"
 #include "generator/upload/required.h"
 
 namespace quill {
@@ -40,12 +43,14 @@ frmFolderTran::frmFolderTran(const ProjectContext& context, std::string localFol
       busyAnimation_(new QLabel(this)),
       clip_(new QMovie(QString::fromStdString(context.appFolder + "uploading"), QByteArray(), this)),
       fileLabel_(new QLabel(tr("Connecting..."), this)),
+      planLabel_(new QLabel(this)),
       progressBar_(new QProgressBar(this)),
       cancelButton_(new QPushButton(tr("Cancel"), this)),
       queue_(std::make_unique<CtlFtpUL>(this)) {
   setObjectName("frmFolderTran");
   busyAnimation_->setObjectName("Animation1");
   fileLabel_->setObjectName("Label1");
+  planLabel_->setObjectName("Label2");
   progressBar_->setObjectName("ProgressBar1");
   cancelButton_->setObjectName("Command1");
   queue_->setObjectName("CtlFtpUL1");
@@ -59,6 +64,8 @@ frmFolderTran::frmFolderTran(const ProjectContext& context, std::string localFol
   busyAnimation_->setMinimumSize(272, 60);
   busyAnimation_->setAlignment(Qt::AlignCenter);
   fileLabel_->setMinimumWidth(360);
+  planLabel_->setWordWrap(true);
+  planLabel_->hide();
   progressBar_->setTextVisible(false);
   progressBar_->hide();
 
@@ -67,6 +74,7 @@ frmFolderTran::frmFolderTran(const ProjectContext& context, std::string localFol
   buttons->addWidget(cancelButton_);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(busyAnimation_);
+  layout->addWidget(planLabel_);
   layout->addWidget(fileLabel_);
   layout->addWidget(progressBar_);
   layout->addLayout(buttons);
@@ -74,6 +82,8 @@ frmFolderTran::frmFolderTran(const ProjectContext& context, std::string localFol
   connect(cancelButton_, &QPushButton::clicked, this, &frmFolderTran::confirmCancel);
   connect(queue_.get(), &CtlFtpUL::FileUploadStart, this, &frmFolderTran::fileStarted);
   connect(queue_.get(), &CtlFtpUL::FileUploadSize, this, &frmFolderTran::fileGrew);
+  connect(queue_.get(), &CtlFtpUL::FileSent, this, &frmFolderTran::fileSent);
+  connect(queue_.get(), &CtlFtpUL::Planned, this, &frmFolderTran::planned);
   connect(queue_.get(), &CtlFtpUL::Finish, this, &frmFolderTran::finished);
 }
 
@@ -101,7 +111,14 @@ void frmFolderTran::beginUpload() {
     queue_->setPort(QString::fromStdString(c.port));
     queue_->setPreCommand(QString::fromStdString(c.preCommand));
     queue_->setPassive(c.passive);
+    const PublishOptions options = readPublishOptions(ftp);
+    applyPublishOptions(*queue_, options);
     queue_->AddUploadItem(QString::fromStdString(localFolder_), QString::fromStdString(requiredAttr(ftp, "ServerPath")));
+    countFiles_ = options.connections > 1;
+    if (countFiles_) {
+      progressBar_->setRange(0, static_cast<int>(queue_->fileQueue().size()));
+      progressBar_->setValue(0);
+    }
     queue_->BeginUpload();
   } catch (const AutomationError& e) {
     over_ = true;
@@ -115,24 +132,53 @@ void frmFolderTran::beginUpload() {
 }
 
 void frmFolderTran::fileStarted(const QString& localPath) {
+  fileLabel_->setText(QFileInfo(localPath).fileName());
+  if (countFiles_) {
+    progressBar_->show();
+    return;
+  }
   const qint64 size = QFileInfo(localPath).size();
   progressShift_ = 0;
   while ((size >> progressShift_) > INT_MAX) ++progressShift_;
   progressBar_->setMaximum(static_cast<int>(size >> progressShift_));
   progressBar_->setValue(0);
   progressBar_->show();
-  fileLabel_->setText(QFileInfo(localPath).fileName());
 }
 
-void frmFolderTran::fileGrew(qint64 bytesRead) { progressBar_->setValue(static_cast<int>(bytesRead >> progressShift_)); }
+void frmFolderTran::fileGrew(qint64 bytesRead) {
+  if (!countFiles_) progressBar_->setValue(static_cast<int>(bytesRead >> progressShift_));
+}
+
+void frmFolderTran::fileSent() {
+  if (countFiles_) progressBar_->setValue(progressBar_->value() + 1);
+}
+
+void frmFolderTran::planned(const PublishSummary& summary) {
+  QString text = describePlan(summary, optionalMessage("PlanText", kPlanText));
+  if (!summary.manifestNote.isEmpty()) text += QLatin1Char('\n') + summary.manifestNote;
+  planLabel_->setText(text);
+  planLabel_->show();
+  if (countFiles_) progressBar_->setRange(0, static_cast<int>(summary.toSend));
+}
+
+// What happened, when there is more to say than that the site is up.
+QString frmFolderTran::outcome() const {
+  const PublishSummary& s = queue_->summary();
+  QStringList lines;
+  if (s.sync) lines << describeOutcome(s, optionalMessage("OutcomeText", kOutcomeText));
+  if (!s.retried.isEmpty()) lines << describeRetries(s, optionalMessage("RetriedText", kRetriedText));
+  lines << s.notes;
+  return lines.join(QStringLiteral("\r\n"));
+}
 
 void frmFolderTran::finished(const QString& errors) {
   over_ = true;
   clip_->stop();
   hide();
   try {
+    const QString more = outcome();
     if (errors.isEmpty())
-      prompter_.info(message("FinUpload"));
+      prompter_.info(message("FinUpload") + (more.isEmpty() ? std::string() : "\r\n" + more.toStdString()));
     else
       prompter_.error(message("ErrOccured") + "\r\n" + errors.toStdString());
   } catch (const AutomationError& e) {
@@ -175,5 +221,9 @@ void frmFolderTran::reject() {
 }
 
 std::string frmFolderTran::message(const char* name) const { return requiredAttr(messageNode_, name); }
+
+QString frmFolderTran::optionalMessage(const char* name, const char* fallback) const {
+  return messageNode_->hasAttr(name) ? q(requiredAttr(messageNode_, name)) : QString::fromUtf8(fallback);
+}
 
 }  // namespace quill

@@ -6,14 +6,18 @@
 //   frmFolderTran window(context, folder, prompter, mainWindow);
 //   window.exec();
 //
-// The upload starts when the window is first shown. When it ends the window
-// hides, then says so (FinUpload), or shows ErrOccured and the error text. A
+// The upload starts when the window is first shown. In sync mode (the
+// settings' SyncMode) Label2 shows the plan as soon as it is made. When the
+// upload ends the window hides, then says so (FinUpload; after a sync, a
+// retry or a refused connection, followed by what happened), or shows
+// ErrOccured and the error text. With several connections (Parallel) the
+// progress bar counts files instead of one file's bytes. A
 // confirmed cancel (the Cancel button, the close box or Escape, each asking
 // ConfirmAbort first) hides the window and ends the upload at once: the open
 // file is closed and both connections are dropped; no outcome is shown.
 //
 // The widgets' object names are the form's control names (Animation1,
-// Label1, ProgressBar1, Command1; the upload queue is CtlFtpUL1).
+// Label1, Label2, ProgressBar1, Command1; the upload queue is CtlFtpUL1).
 #pragma once
 
 #include <QDialog>
@@ -21,6 +25,7 @@
 #include <string>
 
 #include "generator/project/project_context.h"
+#include "generator/upload/publish_summary.h"
 
 class QLabel;
 class QMovie;
@@ -52,9 +57,13 @@ class frmFolderTran : public QDialog {
   void beginUpload();
   void fileStarted(const QString& localPath);
   void fileGrew(qint64 bytesRead);
+  void fileSent();
+  void planned(const PublishSummary& summary);
   void finished(const QString& errors);
+  QString outcome() const;
   void confirmCancel();
   std::string message(const char* name) const;
+  QString optionalMessage(const char* name, const char* fallback) const;
 
   const ProjectContext& context_;
   const std::string localFolder_;
@@ -64,6 +73,7 @@ class frmFolderTran : public QDialog {
   QLabel* busyAnimation_;      // Animation1
   QMovie* clip_;
   QLabel* fileLabel_;          // Label1
+  QLabel* planLabel_;          // Label2
   QProgressBar* progressBar_;  // ProgressBar1
   QPushButton* cancelButton_;  // Command1
   std::unique_ptr<CtlFtpUL> queue_;  // CtlFtpUL1; a child, deleted before the window's other children
@@ -71,6 +81,7 @@ class frmFolderTran : public QDialog {
   bool started_ = false;
   bool over_ = false;        // finished, failed to start, or cancelled
   int progressShift_ = 0;    // sizes past the progress bar's int range are scaled down
+  bool countFiles_ = false;  // several connections: the bar counts files
 };
 
 }  // namespace quill

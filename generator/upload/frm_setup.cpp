@@ -4,7 +4,9 @@
 // the store's description and the file it could not write. Each control takes its stored
 // value on its own: a flag or an index that is no number leaves its control
 // as it was. An input limit never cuts a stored value: a field that holds a
-// longer one accepts that length.
+// longer one accepts that length. The publish options (sync mode,
+// connections, stall timeout) show their defaults when absent or unusable,
+// and are written only once they are used.
 #include "generator/upload/frm_setup.h"
 
 #include <QCheckBox>
@@ -15,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -55,6 +58,13 @@ QLabel* label(QWidget* parent, const QString& name, QWidget* buddy) {
   l->setObjectName(name);
   l->setBuddy(buddy);
   return l;
+}
+
+QSpinBox* spinBox(QWidget* parent, const QString& name, int maximum) {
+  auto* box = new QSpinBox(parent);
+  box->setObjectName(name);
+  box->setRange(1, maximum);
+  return box;
 }
 
 // Shows a stored value; the limit applies to typing, not to what is stored.
@@ -118,6 +128,9 @@ frmSetup::frmSetup(const ProjectContext& context, Prompter& prompter, QWidget* p
 
   loadCaptions(context.formsNode);
   showSettings(readFtpSettings(*context.setupNode));
+  showPublishOptions(context.setupNode->existsName("Ftp")
+                         ? readPublishOptions(context.setupNode->node("Ftp", Missing::Raise), true)
+                         : PublishOptions());
   enableFirewallFields();
   serverFields_[0]->setFocus();
 }
@@ -167,6 +180,19 @@ QWidget* frmSetup::makeOptionTab() {
   layout->addWidget(passiveMode_);
   layout->addWidget(firewall_);
   layout->addLayout(firewallForm);
+
+  syncMode_ = new QCheckBox(tab);
+  syncMode_->setObjectName("Check5");
+  auto* publishForm = new QFormLayout;
+  connections_ = spinBox(tab, "Text4(0)", kMaxConnections);
+  stallTimeout_ = spinBox(tab, "Text4(1)", kMaxTimeoutS);
+  publishLabels_[0] = label(tab, "Label5(0)", connections_);
+  publishLabels_[1] = label(tab, "Label5(1)", stallTimeout_);
+  publishForm->addRow(publishLabels_[0], connections_);
+  publishForm->addRow(publishLabels_[1], stallTimeout_);
+  layout->addSpacing(12);
+  layout->addWidget(syncMode_);
+  layout->addLayout(publishForm);
   layout->addStretch(1);
   return tab;
 }
@@ -185,6 +211,8 @@ void frmSetup::loadCaptions(const DomNodeRef& formsNode) {
   for (int i = 0; i < 6; ++i) serverLabels_[i]->setText(text("Label2", "Caption" + std::to_string(i)));
   for (int i = 0; i < 4; ++i) firewallLabels_[i]->setText(text("Label3", "Caption" + std::to_string(i)));
   extensionsLabel_->setText(text("Label4", "Caption0"));
+  syncMode_->setText(text("Check5", "Caption"));
+  for (int i = 0; i < 2; ++i) publishLabels_[i]->setText(text("Label5", "Caption" + std::to_string(i)));
 }
 
 void frmSetup::showSettings(const FtpSettings& s) {
@@ -218,6 +246,16 @@ FtpSettings frmSetup::settingsShown() const {
   return s;
 }
 
+void frmSetup::showPublishOptions(const PublishOptions& o) {
+  syncMode_->setChecked(o.sync);
+  connections_->setValue(o.connections);
+  stallTimeout_->setValue(o.stallTimeoutS);
+}
+
+PublishOptions frmSetup::publishOptionsShown() const {
+  return {syncMode_->isChecked(), connections_->value(), stallTimeout_->value()};
+}
+
 void frmSetup::enableFirewallFields() {
   const bool on = firewall_->isChecked();
   for (QLabel* l : firewallLabels_) l->setEnabled(on);
@@ -228,6 +266,7 @@ void frmSetup::enableFirewallFields() {
 void frmSetup::accept() {
   try {
     writeFtpSettings(*context_.setupNode, settingsShown());
+    writePublishOptions(context_.setupNode->node("Ftp", Missing::Raise), publishOptionsShown());
     context_.projectDoc->saveDoc();
   } catch (const AutomationError& e) {
     prompter_.error(e.description() + "\r\n" + context_.projectDoc->filePath());

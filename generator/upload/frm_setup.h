@@ -1,13 +1,15 @@
 // The upload settings dialog: the page "Ftp Server" with the tabs Basic
 // (server, port, user, password, account, remote folder), Extension (the
-// text-file extensions) and Option (passive mode and the firewall log-in).
-// It shows the project's Setup/Ftp settings; OK writes them back and saves
+// text-file extensions) and Option (passive mode, the firewall log-in, and
+// how the site is published: sync mode, connections, stall timeout). It
+// shows the project's Setup/Ftp settings; OK writes them back and saves
 // ProjectDef.prj at once, Cancel (or Escape) writes nothing.
 //
 // The widgets' object names are the form's control names (Text1(1) to
 // Text1(6), Label2(0) to Label2(5), Text3, Label4(0), Check3, Check4,
-// Combo3, Text2(0) to Text2(2), Label3(0) to Label3(3), SSTab1, SSTab2,
-// Command1(0) OK and Command1(1) Cancel).
+// Combo3, Text2(0) to Text2(2), Label3(0) to Label3(3), Check5, Text4(0),
+// Text4(1), Label5(0), Label5(1), SSTab1, SSTab2, Command1(0) OK and
+// Command1(1) Cancel).
 #pragma once
 
 #include <QDialog>
@@ -15,12 +17,14 @@
 
 #include "generator/project/project_context.h"
 #include "generator/upload/ftp_settings.h"
+#include "generator/upload/publish_options.h"
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 
 namespace quill {
@@ -50,6 +54,8 @@ class frmSetup : public QDialog {
   void loadCaptions(const DomNodeRef& formsNode);
   void showSettings(const FtpSettings& settings);
   FtpSettings settingsShown() const;
+  void showPublishOptions(const PublishOptions& options);
+  PublishOptions publishOptionsShown() const;
   void enableFirewallFields();
 
   const ProjectContext& context_;
@@ -66,6 +72,10 @@ class frmSetup : public QDialog {
   std::array<QLabel*, 4> firewallLabels_{};    // Label3(0) .. Label3(3)
   QComboBox* firewallType_ = nullptr;          // Combo3
   std::array<QLineEdit*, 3> firewallFields_{}; // Text2(0) .. Text2(2)
+  QCheckBox* syncMode_ = nullptr;              // Check5
+  QSpinBox* connections_ = nullptr;            // Text4(0)
+  QSpinBox* stallTimeout_ = nullptr;           // Text4(1)
+  std::array<QLabel*, 2> publishLabels_{};     // Label5(0), Label5(1)
   QPushButton* okButton_;                      // Command1(0)
   QPushButton* cancelButton_;                  // Command1(1)
 };

@@ -46,6 +46,14 @@ TEST(CommandLine, ArgumentsJoinIntoOnePathAndOptionsAreRecognised) {
   EXPECT_EQ(parseCommandLine({"--", "--odd"}).projectPath, "--odd");
   EXPECT_FALSE(parseCommandLine({"--bogus"}).error.empty());
   EXPECT_TRUE(parseCommandLine({}).projectPath.empty());
+  // --parallel takes the next argument or a value after "="; the rest is the path.
+  for (const auto& args : {std::vector<std::string>{"--upload", "--parallel", "4", "My", "Shop.prj"},
+                           {"--upload", "My", "--parallel=4", "Shop.prj"}}) {
+    const CommandLine upload = parseCommandLine(args);
+    EXPECT_EQ(upload.parallel, 4);
+    EXPECT_EQ(upload.projectPath, "My Shop.prj");
+  }
+  EXPECT_FALSE(parseCommandLine({"--upload", "--parallel=0", "p"}).error.empty());
 }
 
 // Every start writes the project file back in the store's form; whenever

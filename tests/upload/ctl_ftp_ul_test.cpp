@@ -24,6 +24,7 @@ class UploadQueue : public ::testing::Test {
   // A new queue; its signals are recorded as lines.
   void fresh() {
     queue = std::make_unique<CtlFtpUL>();
+    queue->setRetryWaits({20, 40});
     events.clear();
     finish.reset();
     QObject::connect(queue.get(), &CtlFtpUL::FileUploadStart,
@@ -176,9 +177,10 @@ TEST_F(UploadQueue, FailuresSayWhatFailedAndStopWhereTheyShould) {
       {"a local file that cannot be opened: later files are not sent", {}, "pw", "img/logo.gif", false,
        "Sending \"LOCAL/img/logo.gif\" to \"/site/img/logo.gif\" failed: cannot open the local file: "
        "No such file or directory", 2, 0},
-      {"the server drops the connection in the middle of a file", {"--drop-after", "100000"}, "pw", "", false,
-       "Sending \"LOCAL/big.bin\" to \"/site/big.bin\" failed: The connection to 127.0.0.1:PORT was lost: "
-       "the server closed the connection", 2, 2},
+      {"the server drops every connection in the middle of a file: three tries", {"--drop-after", "100000"}, "pw", "",
+       false,
+       "Sending \"LOCAL/big.bin\" to \"/site/big.bin\" failed after 3 tries: The connection to 127.0.0.1:PORT was "
+       "lost: the server closed the connection", 4, 4},
       {"a file cut short", {}, "pw", "", true,
        "\"/site/big.bin\" is short on the server: 16384 of the 600000 bytes of \"LOCAL/big.bin\" were read "
        "(the file ended early)", 2, 2},

@@ -85,6 +85,17 @@ TEST_F(UploadWindow, ShowsProgressThenTheOutcomeOnceHidden) {
   EXPECT_TRUE(progress.contains("8192/300000") && progress.contains("300000/300000")) << progress.join(' ').toStdString();
   EXPECT_EQ(readFile(remote + "/site/img/big.gif"), binaryBytes(300000));
 
+  // Sync over two connections: the plan on Label2, and what happened after
+  // the message; published again, nothing is sent.
+  for (const char* sent : {"Sent: 2 files, 300009 bytes; unchanged: 0; deleted: 0",
+                           "Sent: 0 files, 0 bytes; unchanged: 2; deleted: 0"}) {
+    auto syncing = window(server, {{"ServerPath", "/synced"}, {"SyncMode", "1"}, {"Parallel", "2"}});
+    syncing->show();
+    ASSERT_TRUE(waitForMessage());
+    EXPECT_EQ(prompter.messages, (decltype(prompter.messages){{std::string("info: Done.\r\n") + sent, false}}));
+    EXPECT_TRUE(syncing->findChild<QLabel*>("Label2")->text().startsWith("To send: ")) << sent;
+  }
+
   auto failing = window(server, {{"Password", "wrong"}});
   failing->show();
   ASSERT_TRUE(waitForMessage());

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 
 #include "../generator/test_project.h"
@@ -27,6 +28,7 @@ const char* const kCaptions =
     "<SSTab2 Tab0=\"B\" Tab1=\"E\" Tab2=\"O\"/><Check3 Caption=\"PM\"/><Check4 Caption=\"FW\"/>"
     "<Label2 Caption0=\"L0\" Caption1=\"L1\" Caption2=\"L2\" Caption3=\"L3\" Caption4=\"L4\" Caption5=\"L5\"/>"
     "<Label3 Caption0=\"M0\" Caption1=\"M1\" Caption2=\"M2\" Caption3=\"M3\"/><Label4 Caption0=\"N0\"/>"
+    "<Check5 Caption=\"SY\"/><Label5 Caption0=\"P0\" Caption1=\"P1\"/>"
     "</frmSetup></forms></lang>";
 
 const char* const kFullFtp =
@@ -95,9 +97,10 @@ TEST_F(SetupDialogTest, ShowsCaptionsAndSettingsAndOkSavesEveryFieldInOrder) {
   EXPECT_EQ(find<QCheckBox>(dialog, "Check3")->text(), "PM");
   EXPECT_EQ(find<QCheckBox>(dialog, "Check4")->text(), "FW");
   QString labels;
-  for (const char* name : {"Label2(0)", "Label2(5)", "Label3(0)", "Label3(3)", "Label4(0)"})
+  for (const char* name : {"Label2(0)", "Label2(5)", "Label3(0)", "Label3(3)", "Label4(0)", "Label5(0)", "Label5(1)"})
     labels += find<QLabel>(dialog, name)->text();
-  EXPECT_EQ(labels, "L0L5M0M3N0");
+  EXPECT_EQ(labels, "L0L5M0M3N0P0P1");
+  EXPECT_EQ(find<QCheckBox>(dialog, "Check5")->text(), "SY");
 
   EXPECT_EQ(field(dialog, "Text1(1)")->text(), "ftp.shop.example");
   EXPECT_EQ(field(dialog, "Text1(4)")->echoMode(), QLineEdit::Password);
@@ -134,6 +137,25 @@ TEST_F(SetupDialogTest, ShowsCaptionsAndSettingsAndOkSavesEveryFieldInOrder) {
             "<Setup><Ftp Ip=\"v0\" User=\"v2\" Password=\"v3\" Account=\"v4\" Port=\"v1\" ServerPath=\"v5\" "
             "PassMode=\"0\" TxtFile=\"v6\" FirewallFlag=\"1\" FirewallType=\"1\" FirewallIP=\"v7\" "
             "FirewallUser=\"v8\" FirewallPassword=\"v9\"/></Setup>");
+}
+
+// Sync mode, connections and timeout show what is stored (the default for
+// what makes no sense) and are saved once used; untouched defaults of a
+// project that never had them are not added (the test above).
+TEST_F(SetupDialogTest, PublishOptionsAreShownAndSaved) {
+  loadProjectWith("<Ftp Ip=\"h\" SyncMode=\"1\" Parallel=\"4\" Timeout=\"0\"/>");
+  frmSetup dialog(context, prompter);
+  EXPECT_TRUE(find<QCheckBox>(dialog, "Check5")->isChecked());
+  auto* connections = find<QSpinBox>(dialog, "Text4(0)");
+  auto* timeout = find<QSpinBox>(dialog, "Text4(1)");
+  EXPECT_EQ(connections->value() * 1000 + timeout->value(), 4030);
+  EXPECT_EQ(connections->maximum(), 16);
+  find<QCheckBox>(dialog, "Check5")->setChecked(false);
+  timeout->setValue(90);
+  dialog.accept();
+  const PublishOptions saved = readPublishOptions(context.setupNode->node("Ftp", Missing::Raise));
+  EXPECT_EQ(saved.sync, false);
+  EXPECT_EQ(saved.connections * 1000 + saved.stallTimeoutS, 4090);
 }
 
 TEST_F(SetupDialogTest, CancelLeavesTheFileAsItWas) {

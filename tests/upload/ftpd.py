@@ -9,10 +9,17 @@
 
 Faults on request:
   --refuse-mkd NAME   MKD of a folder named NAME is answered 553
+  --refuse-stor NAME  STOR of a file named NAME is answered 553
   --drop-after BYTES  the session is dropped once a STOR has received BYTES
   --throttle BPS      uploads are read at BPS bytes a second
+  --fault K:KIND      once, at the K-th STOR since the start (1 is the first):
+                        drop   the session is dropped once the file's first bytes came
+                        421    the STOR is answered 421 and the session closed
+                        stall  the server stops reading the file and never answers
+  --no-rename-over    RNTO onto an existing file is answered 553
+  --max-cons-per-ip N more connections from one address are answered 421
 
-Usage: ftpd.py ROOT [--refuse-mkd NAME] [--drop-after BYTES] [--throttle BPS]
+Usage: ftpd.py ROOT [options]
 """
 import argparse
 import logging
@@ -34,7 +41,13 @@ def main():
     ap.add_argument("--refuse-mkd")
     ap.add_argument("--drop-after", type=int)
     ap.add_argument("--throttle", type=int)
+    ap.add_argument("--refuse-stor")
+    ap.add_argument("--fault")
+    ap.add_argument("--no-rename-over", action="store_true")
+    ap.add_argument("--max-cons-per-ip", type=int, default=0)
     args = ap.parse_args()
+    fault_at, fault_kind = (int(args.fault.split(":")[0]), args.fault.split(":")[1]) if args.fault else (0, None)
+    stors = [0]
     logging.basicConfig(level=logging.WARNING)
 
     class DTP(ThrottledDTPHandler):
@@ -42,13 +55,21 @@ def main():
 
         def handle_read(self):
             super().handle_read()
+            cmd = self.cmd_channel
             if args.drop_after and self.receive and self.tot_bytes_received >= args.drop_after:
-                self.cmd_channel.close()
+                cmd.close()
+            elif cmd.fault == "drop" and self.tot_bytes_received > 0:
+                cmd.fault = None
+                cmd.close()
 
         handle_read_event = handle_read  # the base binds its own handle_read here
 
+        def readable(self):
+            return self.cmd_channel.fault != "stall" and super().readable()
+
     class Handler(FTPHandler):
         dtp_handler = DTP
+        fault = None
 
         def pre_process_command(self, line, cmd, arg):
             say("CMD", "PASS ***" if cmd == "PASS" else line)
@@ -59,6 +80,27 @@ def main():
                 self.respond("553 Cannot create %s here." % args.refuse_mkd)
                 return None
             return super().ftp_MKD(path)
+
+        def ftp_STOR(self, file, mode="w"):
+            stors[0] += 1
+            name = os.path.basename(file)
+            if args.refuse_stor and name == args.refuse_stor:
+                self.respond("553 Cannot store %s here." % name)
+                return None
+            if stors[0] == fault_at:
+                if fault_kind == "421":
+                    self.respond("421 Service not available, closing control connection.")
+                    self.close_when_done()
+                    return None
+                self.fault = fault_kind
+            return super().ftp_STOR(file, mode)
+
+        def ftp_RNTO(self, path):
+            if args.no_rename_over and os.path.exists(path):
+                self._rnfr = None
+                self.respond("553 Will not rename over an existing file.")
+                return None
+            return super().ftp_RNTO(path)
 
         def on_file_received(self, file):
             say("RECEIVED", file)
@@ -73,6 +115,7 @@ def main():
     authorizer.add_user("user", "pw", args.root, perm="elradfmwMT")
     Handler.authorizer = authorizer
     server = FTPServer(("127.0.0.1", 0), Handler)
+    server.max_cons_per_ip = args.max_cons_per_ip
     say("starting FTP server on 127.0.0.1:%d" % server.address[1])
     try:
         server.serve_forever(handle_exit=False)

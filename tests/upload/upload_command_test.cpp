@@ -72,6 +72,8 @@ TEST_F(UploadCommand, FailuresEndWithStatusOneAndSayWhy) {
       {{{"Port", deadPort.toStdString()}}, true,
        "quillant: error: The upload failed:\nCannot connect to 127.0.0.1:" + deadPort + ": Connection refused"},
       {{{"Password", "<none>"}}, true, "quillant: error: " + prj + ": Wrong AttrName of Password\n"},
+      {{{"Parallel", "0"}}, true,
+       "quillant: error: " + prj + ": the upload setting Parallel must be a whole number from 1 to 16, not \"0\"\n"},
       {{}, false, "quillant: error: nothing to upload: there is no folder " + project + "/Output;"},
   };
   for (const auto& [settings, withOutput, expected] : cases) {
@@ -82,10 +84,40 @@ TEST_F(UploadCommand, FailuresEndWithStatusOneAndSayWhy) {
     EXPECT_TRUE(o.err.startsWith(expected)) << o.err.toStdString();
     EXPECT_LT(o.ms, 10000);
   }
-  const Outcome usage = run({"--upload"});
-  EXPECT_EQ(usage.exitCode, 2);
-  EXPECT_TRUE(usage.err.startsWith("quillant: --upload needs the project file")) << usage.err.toStdString();
-  EXPECT_TRUE(run({"--help"}).out.contains("quillant --upload PROJECT_FOLDER/ProjectDef.prj"));
+  for (const auto& [args, expected] : {std::pair{QStringList{"--upload"}, "--upload needs the project file"},
+                                       {{"--upload", "--parallel", "17", prj}, "--parallel needs a number of connections"},
+                                       {{"--sync", prj}, "--sync, --dry-run and --parallel go with --upload"}}) {
+    const Outcome usage = run(args);
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_TRUE(usage.err.startsWith(QString("quillant: ") + expected)) << usage.err.toStdString();
+  }
+  EXPECT_TRUE(run({"--help"}).out.contains("quillant --upload [--sync] [--dry-run] [--parallel N] PROJECT_FOLDER/ProjectDef.prj"));
+}
+
+// Sync from the command line, then from the settings: the plan first, what
+// was sent and deleted, and the totals; a dry run lists and changes nothing.
+TEST_F(UploadCommand, SyncSaysWhatItWillDoAndADryRunOnlySays) {
+  TestFtpd server(remote);
+  writeProject(project, server.port());
+  Outcome o = run({"--upload", "--sync", "--parallel", "2", prj});
+  ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+  QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 7) << o.out.toStdString();
+  EXPECT_EQ(lines[0], "Uploading " + project + "/Output/ to /site on 127.0.0.1:" + server.port() + " (sync, 2 connections)");
+  EXPECT_EQ(lines[1], "Note: there is no manifest on the server yet: every file is sent");
+  EXPECT_EQ(lines[2], "To send: 3 files, 320013 bytes; unchanged: 0; to delete: 0");
+  EXPECT_TRUE(QRegularExpression("^Uploaded 3 files, 320013 bytes in \\d+\\.\\d s; 0 unchanged, 0 deleted$").match(lines[6]).hasMatch());
+
+  writeProject(project, server.port(), {{"SyncMode", "1"}});
+  QFile::remove(project + "/Output/big.bin");
+  o = run({"--upload", "--dry-run", prj});
+  EXPECT_EQ(o.out.split('\n').mid(1), (QStringList{"To send: 0 files, 0 bytes; unchanged: 2; to delete: 1", "delete big.bin",
+                                                   "Dry run: nothing was changed on the server.", ""}));
+  EXPECT_TRUE(QFileInfo::exists(remote + "/site/big.bin"));
+  o = run({"--upload", prj});
+  EXPECT_TRUE(o.out.contains("\ndeleted big.bin\nUploaded 0 files, 0 bytes in ")) << o.out.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(remote + "/site/big.bin"));
+  EXPECT_EQ(o.err, "");
 }
 
 // Ctrl-C in the middle of a file: status 130 at once, the file named as

@@ -3,6 +3,8 @@
 // settings point at the server.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
