@@ -17,11 +17,16 @@
 #include "ftpcontrol/tcp_socket.h"
 
 #include <QMetaObject>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <QSslCipher>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <sys/socket.h>
+
+#include <cerrno>
+#include <unistd.h>
 
 #include "common/automation_error.h"
 
@@ -43,6 +48,54 @@ class SslReadyServer : public QTcpServer {
     }
     addPendingConnection(s);
   }
+};
+
+// Ends a TLS upload's connection without a reset. QSslSocket sends
+// close_notify and then closes its descriptor; a close with unread bytes in
+// the system's buffer (the TLS 1.3 session tickets a server sends after the
+// handshake) resets the connection, and the server loses whatever of the
+// upload it had not read yet. A second descriptor of the same connection
+// keeps it open past that close; once the last bytes are out it half-closes,
+// reads until the server closes its side, and only then closes.
+class Drain : public QObject {
+ public:
+  static constexpr int kLingerMs = 30000;
+
+  Drain(int fd, QObject* parent) : QObject(parent), fd_(::dup(fd)) {
+    if (fd_ < 0) {
+      deleteLater();
+      return;
+    }
+    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &Drain::read);
+    QTimer::singleShot(kLingerMs, this, &Drain::finish);
+  }
+  ~Drain() override {
+    delete notifier_;  // before its descriptor goes
+    if (fd_ >= 0) ::close(fd_);
+  }
+  // Qt has closed its descriptor: everything it wrote is in the system's hands.
+  void halfClose() {
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+  }
+
+ private:
+  void read() {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n > 0) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+      return finish();  // the server's end, or an error
+    }
+  }
+  void finish() {
+    if (notifier_) notifier_->setEnabled(false);
+    deleteLater();
+  }
+
+  int fd_;
+  QSocketNotifier* notifier_ = nullptr;
 };
 
 }  // namespace
@@ -216,6 +269,7 @@ void TcpSocket::shutdownSend() {
   if (fd < 0) return;
   if (socket_->isEncrypted()) {
     emit trace("shutdown");
+    new Drain(static_cast<int>(fd), this);
     socket_->disconnectFromHost();  // close_notify, then the close once everything is out
     return;
   }
@@ -312,7 +366,10 @@ void TcpSocket::onReadyRead() {
   }
 }
 
-void TcpSocket::onDisconnected() { finishClose(); }
+void TcpSocket::onDisconnected() {
+  for (Drain* d : findChildren<Drain*>(Qt::FindDirectChildrenOnly)) d->halfClose();
+  finishClose();
+}
 
 void TcpSocket::onError() {
   if (!socket_) return;

@@ -107,6 +107,7 @@ class Ftpd {
  public:
   explicit Ftpd(const QString& root, const QStringList& options = {}) {
     QDir().mkpath(root);
+    proc_.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&proc_, &QProcess::readyReadStandardOutput, [this] { log_ += proc_.readAllStandardOutput(); });
     proc_.start("/usr/bin/python3",
                 QStringList{qEnvironmentVariable("QUILLANT_SOURCE_DIR") + "/tests/upload/ftpd.py", root} + options);
