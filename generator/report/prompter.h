@@ -4,6 +4,7 @@
 // stderr and answers questions with their default.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace quill {
@@ -24,6 +25,11 @@ class Prompter {
   // OK / Cancel question; true for OK.
   virtual bool confirm(const std::string& text, const std::string& title = {},
                        bool defaultAnswer = false) = 0;
+  // Asks for a password, what is typed not shown; nullopt when cancelled
+  // or when there is nobody to ask (the default).
+  virtual std::optional<std::string> askPassword(const std::string& /*text*/, const std::string& /*title*/ = {}) {
+    return std::nullopt;
+  }
 };
 
 }  // namespace quill

@@ -5,6 +5,8 @@
 #include "generator/ui/qt_prompter.h"
 
 #include <QApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 #include "generator/report/message_text.h"
@@ -43,6 +45,13 @@ bool QtPrompter::confirm(const std::string& text, const std::string& title, bool
                   owner(parent_));
   box.setDefaultButton(defaultAnswer ? QMessageBox::Ok : QMessageBox::Cancel);
   return box.exec() == QMessageBox::Ok;
+}
+
+std::optional<std::string> QtPrompter::askPassword(const std::string& text, const std::string& title) {
+  bool ok = false;
+  const QString answer = QInputDialog::getText(owner(parent_), titleOf(title), q(text), QLineEdit::Password, QString(), &ok);
+  if (!ok) return std::nullopt;
+  return answer.toStdString();
 }
 
 }  // namespace quill

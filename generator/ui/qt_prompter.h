@@ -18,6 +18,7 @@ class QtPrompter : public Prompter {
   void failure(const std::string& explanation, const std::string& text) override;
   bool confirm(const std::string& text, const std::string& title = {},
                bool defaultAnswer = false) override;
+  std::optional<std::string> askPassword(const std::string& text, const std::string& title = {}) override;
 
  private:
   QWidget* parent_;
