@@ -24,6 +24,7 @@ TLS (pyftpdlib's TLS handler, python3-openssl):
   --implicit          with --tls: TLS from the first byte, no AUTH
   --require-tls       with --tls: USER before AUTH, and transfers before
                       PROT P, are refused
+  --tls12             with --tls: TLS 1.2 at most
 
 Usage: ftpd.py ROOT [options]
 """
@@ -59,6 +60,7 @@ def main():
     ap.add_argument("--tls")
     ap.add_argument("--implicit", action="store_true")
     ap.add_argument("--require-tls", action="store_true")
+    ap.add_argument("--tls12", action="store_true")
     args = ap.parse_args()
     fault_at, fault_kind = (int(args.fault.split(":")[0]), args.fault.split(":")[1]) if args.fault else (0, None)
     stors = [0]
@@ -93,6 +95,9 @@ def main():
             certfile = args.tls
             tls_control_required = args.require_tls
             tls_data_required = args.require_tls
+            if args.tls12:
+                from OpenSSL import SSL
+                ssl_options = TLS_FTPHandler.ssl_options | SSL.OP_NO_TLSv1_3
 
         def handle(self):
             if tls and args.implicit:
