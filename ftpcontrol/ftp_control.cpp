@@ -279,6 +279,7 @@ FtpControl::FtpControl(QObject* parent)
   connect(tcp1_, &TcpSocket::encrypted, this, &FtpControl::onControlEncrypted);
   connect(tcp1_, &TcpSocket::tlsErrors, this, [this](const QList<QSslError>& e) { onTlsErrors(*tcp1_, e); });
   connect(tcp3_, &TcpSocket::tlsErrors, this, [this](const QList<QSslError>& e) { onTlsErrors(*tcp3_, e); });
+  connect(tcp3_, &TcpSocket::encrypted, this, &FtpControl::takeUpDataConnection);
   greetingTimer_->setSingleShot(true);
   connect(greetingTimer_, &QTimer::timeout, this, &FtpControl::closeForNoGreeting);
 
@@ -657,7 +658,7 @@ void FtpControl::sendNext() {
     transfer_.finalReply.reset();
     setDataPhase(DataPhase::CommandSent);
     sendLine(next.line, state() + QStringLiteral(">>") + next.line);
-    if (held && transfer_.phase == DataPhase::CommandSent && tcp3_->isConnected()) openTransfer();
+    if (held && transfer_.phase == DataPhase::CommandSent && tcp3_->isConnected()) takeUpDataConnection();
     return;
   }
 }
@@ -893,7 +894,11 @@ void FtpControl::closeDataSockets() {
 void FtpControl::prepareDataConnection() {
   setDataPhase(DataPhase::None);
   closeDataSockets();
-  tcp3_->setTls(dataTls_ ? std::optional<TlsSetup>(dataTlsSetup()) : std::nullopt);
+  // A passive connection runs its handshake as soon as it is made (the
+  // transfer command goes out at the same time); an active one only once
+  // the transfer command is out (takeUpDataConnection): some servers take
+  // anything the client says before that for the end of the connection.
+  tcp3_->setTls(dataTls_ && passive_ ? std::optional<TlsSetup>(dataTlsSetup()) : std::nullopt);
 }
 
 // The operation ends otherwise (a failure reply, an abort, a lost control
@@ -947,16 +952,26 @@ void FtpControl::onAccepting(QTcpSocket* socket) {
 
 void FtpControl::onDataConnected() {
   emit Trace(QStringLiteral("Tcpip3_Connected"));
-  if (tcp3_->isEncrypted() && !acceptCertificate(*tcp3_)) {
-    onDataError(kFtpTlsCertificate, QStringLiteral("the data connection showed another certificate than the pinned one"),
-                QStringLiteral("Tcpip3_Connected"));
-    tcp3_->close();
-    return;
-  }
   if (verb_ == Verb::Port) {
     // Some servers connect as soon as PORT arrives, before the transfer
     // command: hold the connection until that command has gone out.
     setDataPhase(DataPhase::Held);
+    return;
+  }
+  takeUpDataConnection();
+}
+
+// With PROT P in effect the transfer starts once the connection is
+// encrypted and shows the certificate the control connection accepted.
+void FtpControl::takeUpDataConnection() {
+  if (dataTls_ && !tcp3_->isEncrypted()) {
+    tcp3_->startTls(dataTlsSetup());  // `encrypted` brings us back here
+    return;
+  }
+  if (tcp3_->isEncrypted() && !acceptCertificate(*tcp3_)) {
+    onDataError(kFtpTlsCertificate, QStringLiteral("the data connection showed another certificate than the pinned one"),
+                QStringLiteral("Tcpip3_Connected"));
+    tcp3_->close();
     return;
   }
   openTransfer();

@@ -331,6 +331,7 @@ class FtpControl : public QObject {
   void setDataPhase(DataPhase next);
   void prepareDataConnection();
   void onDataConnected();
+  void takeUpDataConnection();
   void openTransfer();
   void abandonTransfer();
   void resetTransfer();

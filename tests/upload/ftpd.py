@@ -64,7 +64,7 @@ def main():
     args = ap.parse_args()
     fault_at, fault_kind = (int(args.fault.split(":")[0]), args.fault.split(":")[1]) if args.fault else (0, None)
     stors = [0]
-    logging.basicConfig(level=logging.DEBUG if os.environ.get("FTPD_DEBUG") else logging.WARNING)
+    logging.basicConfig(level=logging.WARNING)
 
     tls = bool(args.tls)
     if tls and TLS_FTPHandler is None:
