@@ -147,21 +147,25 @@ frmSetup::frmSetup(const ProjectContext& context, Prompter& prompter, QWidget* p
 QWidget* frmSetup::makeBasicTab() {
   auto* tab = new QWidget;
   auto* form = new QFormLayout(tab);
+  // The security mode sits under the port it goes with, the choice to keep
+  // the password out of the file under the password.
   for (int i = 0; i < 6; ++i) {
     serverFields_[i] = lineEdit(tab, QString("Text1(%1)").arg(i + 1), i == 3);  // Text1(4): password
     serverLabels_[i] = label(tab, QString("Label2(%1)").arg(i), serverFields_[i]);
     form->addRow(serverLabels_[i], serverFields_[i]);
+    if (i == 1) {
+      security_ = new QComboBox(tab);
+      security_->setObjectName("Combo4");
+      for (size_t m = 0; m < kSecurityModes.size(); ++m) security_->addItem(QString());
+      serverLabels_[6] = label(tab, "Label2(6)", security_);
+      form->addRow(serverLabels_[6], security_);
+    }
     if (i == 3) {
       askPassword_ = new QCheckBox(tab);
       askPassword_->setObjectName("Check6");
       form->addRow(QString(), askPassword_);
     }
   }
-  security_ = new QComboBox(tab);
-  security_->setObjectName("Combo4");
-  for (size_t i = 0; i < kSecurityModes.size(); ++i) security_->addItem(QString());
-  serverLabels_[6] = label(tab, "Label2(6)", security_);
-  form->addRow(serverLabels_[6], security_);
   return tab;
 }
 
