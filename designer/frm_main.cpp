@@ -274,7 +274,7 @@ void frmMain::toolbarClick(const QString& key) {
 std::string frmMain::SetNewProject() {
   frmNewProject window(context_, services_, help_, this);
   window.exec();
-  return window.result();
+  return window.projectFile();
 }
 
 void frmMain::newProject() {

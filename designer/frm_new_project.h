@@ -2,7 +2,7 @@
 // the program folder's HtmlDesign, the project's name (Text1) and folder
 // (Text2). The folder's last part follows the name as it is typed. Create
 // copies the design into the folder, writes the name into its
-// ProjectDef.prj and closes the window with result() set; a failure is shown
+// ProjectDef.prj and closes the window with projectFile() set; a failure is shown
 // and the window stays, so that name or folder can be changed.
 //
 // Object names are the form's control names; members of a control array
@@ -32,7 +32,7 @@ class frmNewProject : public QDialog {
                 QWidget* parent = nullptr);
 
   // The created project's ProjectDef.prj; "" until a project was created.
-  std::string result() const { return result_; }
+  std::string projectFile() const { return result_; }
 
   // The create command.
   void create();
