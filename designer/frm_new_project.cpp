@@ -72,7 +72,8 @@ frmNewProject::frmNewProject(const DesignerContext& context, const DesignerServi
   designs_->setGridSize(QSize(110, 80));
   designs_->setMovement(QListView::Static);
   designs_->setResizeMode(QListView::Adjust);
-  designs_->setMinimumSize(380, 160);
+  designs_->setMinimumSize(380, 110);
+  designs_->setMaximumHeight(140);
   folder_->setMinimumWidth(380);
   create_->setDefault(true);
 
@@ -107,7 +108,9 @@ frmNewProject::frmNewProject(const DesignerContext& context, const DesignerServi
     category_->addItem(q(category));
   folder_->setText(q(withSeparator(services_.projectsFolder)));
   name_->setText(q(proposeProjectName(services_.projectsFolder)));
+  // The name is what a user changes first: typing replaces the proposal.
   name_->selectAll();
+  name_->setFocus();
 }
 
 std::string frmNewProject::message(const char* key) const {

@@ -60,6 +60,11 @@ frmPackage::frmPackage(const DesignerContext& context, const DesignerServices& s
     auto* text = new QLabel(q(captionText(texts, "Caption" + std::to_string(i))), frame);
     text->setObjectName(QString("Label1(%1)").arg(i));
     text->setWordWrap(true);
+    if (i == 2) {
+      doneText_ = text;
+      doneCaption_ = text->text();
+      text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
     auto* layout = new QVBoxLayout(frame);
     layout->addWidget(text);
     if (i == 1) {
@@ -112,7 +117,10 @@ void frmPackage::Command1Click(int index) {
       PackageTexts texts{message("NewFolderConfirm"), message("OverwriteFolderConfirm"), message("ErrMakeFolder"),
                          message("CopyFailed")};
       PackageMaker maker(context_.appFolder, projectFolder_, texts, *services_.prompter, *services_.desktop);
-      if (!maker.make(folder)) page_ = 1;
+      if (maker.make(folder))
+        doneText_->setText(doneCaption_ + "\n\n" + q(folder));
+      else
+        page_ = 1;
     }
   }
   showPage();

@@ -46,6 +46,8 @@ class frmPackage : public QDialog {
   QPushButton* close_;    // Command3
   QLineEdit* folder_;     // Text2
   QPushButton* browse_;   // Command4
+  QLabel* doneText_ = nullptr;  // Label1(2), followed by the package's folder
+  QString doneCaption_;
   int page_ = 0;
 };
 

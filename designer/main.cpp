@@ -66,7 +66,6 @@ int main(int argc, char** argv) {
   if (!displayNamed()) return cannotStart("the Designer needs a display (DISPLAY or WAYLAND_DISPLAY)", false);
   WindowSystem ws = startWindowSystem(argv[0]);
   if (!ws.displayReached) return cannotStart("the display cannot be reached", false);
-  QApplication::setApplicationDisplayName("Quillant Designer");
 
   registerStoreClasses();
   const std::string appFolder = QCoreApplication::applicationDirPath().toStdString() + "/";
@@ -89,6 +88,7 @@ int main(int argc, char** argv) {
   services.projectsFolder = defaultProjectsFolder(
       appFolder, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString());
   try {
+    prompter.setDefaultTitle(context.messageNode->getAttr("Title", Missing::Raise));
     frmMain window(context, services);
     prompter.setParent(&window);
     window.show();

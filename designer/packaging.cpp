@@ -50,7 +50,10 @@ bool PackageMaker::make(const std::string& folder) {
   std::error_code ec;
   const bool existed = fs::is_directory(folder, ec);
   const std::string dest = withSeparator(folder);
-  if (!prompter_.confirm(existed ? texts_.overwriteFolderConfirm : texts_.newFolderConfirm)) return false;
+  // Writing over files needs a deliberate OK; making a new folder does not.
+  const bool agreed = existed ? prompter_.confirm(texts_.overwriteFolderConfirm, {}, false)
+                              : prompter_.confirmCaution(texts_.newFolderConfirm, {}, true);
+  if (!agreed) return false;
   fs::create_directories(dest, ec);
   if (!fs::is_directory(dest, ec)) {
     prompter_.error(texts_.errMakeFolder + "\r\n" + folder);

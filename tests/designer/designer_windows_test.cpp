@@ -38,7 +38,7 @@ using DesignerStartup = DesignerFixture;
 TEST_F(DesignerStartup, CaptionsComeFromTheCaptionDocument) {
   frmMain window(load(), services);
   EXPECT_EQ(window.windowTitle(), "Quillant Designer");
-  EXPECT_EQ(child<QToolButton>(window, "output")->text(), "Generate");
+  EXPECT_EQ(child<QToolButton>(window, "output")->text(), "&Generate");
   EXPECT_EQ(child<QAction>(window, "mnuHelpVersion")->text(), "&About Quillant Designer");
   EXPECT_EQ(child<QTreeWidget>(window, "ListView1")->headerItem()->text(2), "Description");
   EXPECT_EQ(window.folderDialog().title(), "Choose a folder");
