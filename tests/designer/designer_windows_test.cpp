@@ -118,7 +118,7 @@ TEST_F(DesignerStartup, MissingDocumentsOrNodesStopTheStart) {
   EXPECT_THROW(load(), AutomationError);
 }
 
-class MainWindowTest : public DesignerFixture {
+class DesignerMainWindow : public DesignerFixture {
  protected:
   void SetUp() override {
     DesignerFixture::SetUp();
@@ -143,7 +143,7 @@ class MainWindowTest : public DesignerFixture {
   fs::path project;
 };
 
-TEST_F(MainWindowTest, ListShowsTheScriptsAndSaveWritesTheTicksBack) {
+TEST_F(DesignerMainWindow, ListShowsTheScriptsAndSaveWritesTheTicksBack) {
   window->OpenProject((project / "ProjectDef.prj").string());
   ASSERT_EQ(list()->topLevelItemCount(), 2);
   EXPECT_EQ(list()->topLevelItem(1)->text(0), "Items");
@@ -162,7 +162,7 @@ TEST_F(MainWindowTest, ListShowsTheScriptsAndSaveWritesTheTicksBack) {
   EXPECT_TRUE(prompter.messages.empty());
 }
 
-TEST_F(MainWindowTest, ProjectsThatCannotBeOpened) {
+TEST_F(DesignerMainWindow, ProjectsThatCannotBeOpened) {
   writeProject(root / "Empty", {});
   window->OpenProject((root / "Empty" / "ProjectDef.prj").string());
   EXPECT_EQ(list()->topLevelItemCount(), 0);
@@ -186,7 +186,7 @@ TEST_F(MainWindowTest, ProjectsThatCannotBeOpened) {
 
 // The generator gets the project file as one argument: the blank in the
 // folder's name stays inside it. The ticks are saved first.
-TEST_F(MainWindowTest, OutputStartsTheGeneratorOnTheProject) {
+TEST_F(DesignerMainWindow, OutputStartsTheGeneratorOnTheProject) {
   window->OpenProject((project / "ProjectDef.prj").string());
   list()->topLevelItem(1)->setCheckState(0, Qt::Checked);
   click("output");
@@ -196,7 +196,7 @@ TEST_F(MainWindowTest, OutputStartsTheGeneratorOnTheProject) {
   EXPECT_EQ(selectedOnDisk(2), "True");
 }
 
-TEST_F(MainWindowTest, CommandsOpenTheProjectsFiles) {
+TEST_F(DesignerMainWindow, CommandsOpenTheProjectsFiles) {
   window->OpenProject((project / "ProjectDef.prj").string());
   click("excel");
   click("readme");
@@ -213,7 +213,7 @@ TEST_F(MainWindowTest, CommandsOpenTheProjectsFiles) {
   EXPECT_EQ(launcher.starts[0].program, appFolder.string() + "/bookwisp");
 }
 
-TEST_F(MainWindowTest, ClosingWithoutAProjectWritesOnlyTheSettings) {
+TEST_F(DesignerMainWindow, ClosingWithoutAProjectWritesOnlyTheSettings) {
   const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
   for (const auto& e : fs::recursive_directory_iterator(root)) fs::last_write_time(e.path(), old);
   const auto before = snapshot(root);
@@ -226,14 +226,14 @@ TEST_F(MainWindowTest, ClosingWithoutAProjectWritesOnlyTheSettings) {
   EXPECT_EQ(after, unchanged);
 }
 
-TEST_F(MainWindowTest, ClosingWithAProjectSavesItsTicks) {
+TEST_F(DesignerMainWindow, ClosingWithAProjectSavesItsTicks) {
   window->OpenProject((project / "ProjectDef.prj").string());
   list()->topLevelItem(1)->setCheckState(0, Qt::Checked);
   window->close();
   EXPECT_EQ(selectedOnDisk(2), "True");
 }
 
-class NewProjectTest : public DesignerFixture {
+class DesignerNewProject : public DesignerFixture {
  protected:
   std::unique_ptr<frmNewProject> open() {
     load();
@@ -243,7 +243,7 @@ class NewProjectTest : public DesignerFixture {
   std::unique_ptr<HelpStarter> help;
 };
 
-TEST_F(NewProjectTest, ProposesTheFirstFreeNameAndTheFolderFollowsIt) {
+TEST_F(DesignerNewProject, ProposesTheFirstFreeNameAndTheFolderFollowsIt) {
   fs::create_directories(projects / "Project1");
   fs::create_directories(projects / "Project2");
   auto window = open();
@@ -260,7 +260,7 @@ TEST_F(NewProjectTest, ProposesTheFirstFreeNameAndTheFolderFollowsIt) {
   EXPECT_EQ(folder->text(), "shops");
 }
 
-TEST_F(NewProjectTest, CreatesTheProjectWithItsName) {
+TEST_F(DesignerNewProject, CreatesTheProjectWithItsName) {
   auto window = open();
   child<QLineEdit>(*window, "Text1")->setText("Tea Shop");
   child<QPushButton>(*window, "Command1(0)")->click();
@@ -274,7 +274,7 @@ TEST_F(NewProjectTest, CreatesTheProjectWithItsName) {
   EXPECT_EQ(doc.root()->getAttr("Name", Missing::Raise), "Tea Shop");
 }
 
-TEST_F(NewProjectTest, AnExistingFolderIsRefusedAndLeftAlone) {
+TEST_F(DesignerNewProject, AnExistingFolderIsRefusedAndLeftAlone) {
   fs::create_directories(projects / "Shop");
   std::ofstream(projects / "Shop" / "notes.txt") << "mine";
   const auto before = snapshot(root);
@@ -292,7 +292,7 @@ TEST_F(NewProjectTest, AnExistingFolderIsRefusedAndLeftAlone) {
   EXPECT_EQ(after, expected);
 }
 
-TEST_F(NewProjectTest, ADesignWithoutANameFailsAtTheDefinition) {
+TEST_F(DesignerNewProject, ADesignWithoutANameFailsAtTheDefinition) {
   const fs::path design = appFolder / "HtmlDesign" / "Standard" / "Modern" / "ProjectDef.prj";
   {
     cvDomDoc doc;
@@ -308,11 +308,26 @@ TEST_F(NewProjectTest, ADesignWithoutANameFailsAtTheDefinition) {
   EXPECT_EQ(window->projectFile(), "");
 }
 
-TEST(AboutWindow, VersionForm) {
+TEST(DesignerAbout, VersionForm) {
   const std::pair<const char*, const char*> cases[] = {
       {"1.0.23", "1.00.023"}, {"1.0.0", "1.00.000"}, {"2.15.7", "2.15.007"}, {"3", "3.00.000"}};
   for (const auto& [version, shown] : cases) EXPECT_EQ(formatVersion(version), shown) << version;
   EXPECT_NE(systemInformation().find("Qt: "), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A program folder that cannot take a Projects folder (here: it is a file,
+// which holds for root too) sends new projects to the documents folder.
+TEST_F(DesignerStartup, DefaultProjectsFolder) {
+  EXPECT_EQ(defaultProjectsFolder(appFolder.string(), (root / "Documents").string()),
+            (appFolder / "Projects").string() + "/");
+  std::ofstream(root / "program.bin") << "";
+  EXPECT_EQ(defaultProjectsFolder((root / "program.bin").string(), (root / "Documents").string()),
+            (root / "Documents" / "Quillant Projects").string() + "/");
+  EXPECT_TRUE(fs::is_directory(root / "Documents" / "Quillant Projects"));
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ using namespace quill::test;
 
 namespace {
 
-class PackagingTest : public DesignerFixture {
+class DesignerPackaging : public DesignerFixture {
  protected:
   void SetUp() override {
     DesignerFixture::SetUp();
@@ -56,7 +56,7 @@ class PackagingTest : public DesignerFixture {
 
 // New folders with and without a final separator, and an existing folder
 // whose own files stay.
-TEST_F(PackagingTest, PackagesIntoNewAndExistingFolders) {
+TEST_F(DesignerPackaging, PackagesIntoNewAndExistingFolders) {
   fs::create_directories(root / "existing");
   std::ofstream(root / "existing" / "notes.txt") << "mine";
   const struct {
@@ -81,7 +81,7 @@ TEST_F(PackagingTest, PackagesIntoNewAndExistingFolders) {
   }
 }
 
-TEST_F(PackagingTest, DeclinedOrEmptyFolderStaysOnTheFolderPage) {
+TEST_F(DesignerPackaging, DeclinedOrEmptyFolderStaysOnTheFolderPage) {
   prompter.answer = false;
   EXPECT_EQ(package((root / "new").string()), 1);
   EXPECT_FALSE(fs::exists(root / "new"));
@@ -94,7 +94,7 @@ TEST_F(PackagingTest, DeclinedOrEmptyFolderStaysOnTheFolderPage) {
 
 // What could not be copied is named in one message, and the wizard does not
 // call the package done.
-TEST_F(PackagingTest, FailedCopiesAreListedAndNotDone) {
+TEST_F(DesignerPackaging, FailedCopiesAreListedAndNotDone) {
   fs::remove_all(project / "Script");
   fs::remove(project / "Data.xls");
   EXPECT_EQ(package((root / "new").string()), 1);
@@ -109,7 +109,7 @@ TEST_F(PackagingTest, FailedCopiesAreListedAndNotDone) {
 }
 
 // A project that asks for its password at upload hands none on.
-TEST_F(PackagingTest, APasswordNotToBeStoredStaysBehind) {
+TEST_F(DesignerPackaging, APasswordNotToBeStoredStaysBehind) {
   for (const char* ask : {"1", "0"}) {
     cvDomDoc doc;
     doc.readDoc((project / "ProjectDef.prj").string());
@@ -139,7 +139,7 @@ std::string run(const std::string& command) {
 
 // The package's own quillant, with the package's libraries, generates the
 // packaged project there.
-TEST_F(PackagingTest, APackageGeneratesOnItsOwn) {
+TEST_F(DesignerPackaging, APackageGeneratesOnItsOwn) {
   const fs::path folder = root / "hand over";
   ASSERT_EQ(package(folder.string()), 2);
   const std::string quillant = "'" + (folder / "quillant").string() + "'";
