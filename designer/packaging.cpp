@@ -3,6 +3,7 @@
 // (Setup\Ftp AskPassword="1") never carries a password into a package.
 #include "designer/packaging.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "common/automation_error.h"
@@ -98,6 +99,15 @@ void PackageMaker::copyFolder(const std::string& from, const std::string& to, co
   std::error_code ec;
   if (!fs::is_directory(from, ec)) {
     failures_.push_back(entry + ": " + std::make_error_code(std::errc::no_such_file_or_directory).message());
+    return;
+  }
+  // A package folder inside the folder being copied would copy itself
+  // without end.
+  const fs::path source = fs::weakly_canonical(from, ec);
+  const fs::path target = fs::weakly_canonical(to, ec);
+  const auto [end, rest] = std::mismatch(source.begin(), source.end(), target.begin(), target.end());
+  if (end == source.end()) {
+    failures_.push_back(entry + ": " + std::make_error_code(std::errc::invalid_argument).message());
     return;
   }
   fs::copy(from, to, kOverwrite | fs::copy_options::recursive, ec);

@@ -106,6 +106,13 @@ TEST_F(DesignerPackaging, FailedCopiesAreListedAndNotDone) {
   EXPECT_NE(text.find("\r\nScript: "), std::string::npos);
   EXPECT_EQ(text.find("Html:"), std::string::npos);
   EXPECT_TRUE(desktop.opened.empty());
+
+  // A package folder inside a folder it copies is refused for that folder.
+  prompter.messages.clear();
+  EXPECT_EQ(package((project / "Output" / "package").string()), 1);
+  ASSERT_EQ(prompter.messages.size(), 2u);
+  EXPECT_NE(prompter.messages[1].text.find("\r\nOutput: "), std::string::npos) << prompter.messages[1].text;
+  EXPECT_FALSE(fs::exists(project / "Output" / "package" / "Output"));
 }
 
 // A project that asks for its password at upload hands none on.
