@@ -17,6 +17,7 @@
 #include <filesystem>
 
 #include "common/automation_error.h"
+#include "common/variant.h"
 #include "designer/frm_about.h"
 #include "designer/frm_new_project.h"
 #include "designer/frm_package.h"
@@ -36,24 +37,9 @@ namespace {
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-constexpr const char* kMenuItems[] = {"mnuProj", "mnuProjNew", "mnuProjOpen", "mnuProjSave",
-                                      "mnuProjExit", "mnuHelp", "mnuHelpIndex", "mnuHelpVersion"};
-
 // Keys whose commands need an open project.
 bool needsProject(std::string_view key) {
   return key == "save" || key == "output" || key == "pack" || key == "excel" || key == "readme";
-}
-
-// "True" (any case) or a non-zero number, as a Boolean reads.
-bool readBoolean(const std::string& text) {
-  if (text.size() == 4 && (text[0] == 'T' || text[0] == 't') && (text.substr(1) == "rue" || text.substr(1) == "RUE"))
-    return true;
-  try {
-    size_t used = 0;
-    return !text.empty() && std::stod(text, &used) != 0 && used == text.size();
-  } catch (const std::exception&) {
-    return false;
-  }
 }
 
 }  // namespace
@@ -218,7 +204,7 @@ void frmMain::OpenProject(const std::string& path) {
       row->setText(0, q(entry->getAttr("Name", Missing::Raise)));
       row->setText(1, q(entry->getAttr("TempHtml", Missing::Raise)));
       row->setText(2, q(entry->getAttr("Desc", Missing::Raise)));
-      row->setCheckState(0, readBoolean(entry->getAttr("Selected", Missing::Raise)) ? Qt::Checked : Qt::Unchecked);
+      row->setCheckState(0, Variant(entry->getAttr("Selected", Missing::Raise)).toBool() ? Qt::Checked : Qt::Unchecked);
     }
     setProjectCommandsEnabled(true);
     const std::string* name = doc->root()->attrTable().find("Name");
