@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/automation_error.h"
 #include "generator/project/captions.h"
 
 namespace fs = std::filesystem;
@@ -23,6 +24,20 @@ bool canWriteIn(const fs::path& folder) {
   return written;
 }
 
+// The store's error with a description that names the file and its folder.
+std::shared_ptr<cvDomDoc> readProgramFile(const std::string& appFolder, const char* name) {
+  auto doc = cvDomDoc::create();
+  const std::string path = appFolder + name;
+  try {
+    doc->readDoc(path);
+  } catch (const AutomationError& e) {
+    std::error_code ec;
+    const std::string why = fs::exists(path, ec) ? e.description() : "the file is missing";
+    throw AutomationError(e.number(), e.source(), std::string(name) + " in " + appFolder + ": " + why);
+  }
+  return doc;
+}
+
 }  // namespace
 
 std::string withSeparator(std::string path) {
@@ -34,11 +49,9 @@ std::string withSeparator(std::string path) {
 DesignerContext loadDesignerContext(const std::string& appFolder) {
   DesignerContext context;
   context.appFolder = withSeparator(appFolder);
-  context.settingsDoc = cvDomDoc::create();
-  context.settingsDoc->readDoc(context.appFolder + "System.xml");
+  context.settingsDoc = readProgramFile(context.appFolder, "System.xml");
   cvDomDoc::setDebugFlag(true);
-  context.captionDoc = cvDomDoc::create();
-  context.captionDoc->readDoc(context.appFolder + "dlang.xml");
+  context.captionDoc = readProgramFile(context.appFolder, "dlang.xml");
   context.formsNode = captionNode(context.captionDoc->root(), "forms");
   context.messageNode = captionNode(context.captionDoc->root(), "Message");
   context.initNode = captionNode(context.settingsDoc->root(), "Init");

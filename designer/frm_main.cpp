@@ -90,7 +90,7 @@ void frmMain::buildMenu() {
   menu_["mnuProjSave"]->setShortcut(QKeySequence::Save);
   menu_["mnuHelpIndex"]->setShortcut(QKeySequence::HelpContents);
   connect(menu_["mnuProjExit"], &QAction::triggered, this, &QWidget::close);
-  connect(menu_["mnuHelpVersion"], &QAction::triggered, this, [this] { about(); });
+  connect(menu_["mnuHelpVersion"], &QAction::triggered, this, [this] { toolbarClick("about"); });
 }
 
 void frmMain::buildToolbar() {
@@ -250,6 +250,8 @@ void frmMain::toolbarClick(const QString& key) {
                               "index.htm");
     else if (key == "help")
       help_.show();
+    else if (key == "about")  // the menu's only: the toolbar has no such key
+      about();
   } catch (const AutomationError& e) {
     services_.prompter->error(e.description());
   } catch (const std::exception& e) {

@@ -49,7 +49,8 @@ class frmMain : public QMainWindow {
   void OpenProject(const std::string& path);
   // Writes the ticks into the open project's Scripts entries and saves it.
   void SaveProjectList();
-  // Runs the command of a toolbar key; an error is shown with its description.
+  // Runs the command of a toolbar key (or "about"); an error is shown with
+  // its description.
   void toolbarClick(const QString& key);
 
   bool projectOpen() const { return projectDoc_ != nullptr; }

@@ -74,6 +74,8 @@ int main(int argc, char** argv) {
     context = loadDesignerContext(appFolder);
   } catch (const AutomationError& e) {
     return cannotStart("cannot start: " + e.description(), true);
+  } catch (const std::exception& e) {
+    return cannotStart(std::string("cannot start: ") + e.what(), true);
   }
 
   QtPrompter prompter;

@@ -111,6 +111,7 @@ TEST_F(DesignerStartup, MissingDocumentsOrNodesStopTheStart) {
       ADD_FAILURE() << file;
     } catch (const AutomationError& e) {
       EXPECT_EQ(e.number(), number) << file;
+      EXPECT_EQ(e.description(), std::string(file) + " in " + appFolder.string() + "/: the file is missing");
     }
     fs::rename(root / file, appFolder / file);
   }
