@@ -190,9 +190,10 @@ void frmMain::setProjectCommandsEnabled(bool enabled) {
 void frmMain::OpenProject(const std::string& path) {
   try {
     auto doc = cvDomDoc::create();
-    const fs::path file(path);
+    // Absolute, as the generator starts in the program folder.
+    const fs::path file = fs::absolute(fs::path(path)).lexically_normal();
     const std::string folder = withSeparator(file.parent_path().string());
-    doc->readDoc(path);
+    doc->readDoc(file.string());
     const DomNodeRef scripts = doc->root()->node("Scripts", Missing::Raise);
     projectDoc_ = doc;
     scriptsNode_ = scripts;
