@@ -25,6 +25,11 @@ class Prompter {
   // OK / Cancel question; true for OK.
   virtual bool confirm(const std::string& text, const std::string& title = {},
                        bool defaultAnswer = false) = 0;
+  // The same question about something harmless (making a folder): shown with
+  // the exclamation icon rather than the critical one where icons differ.
+  virtual bool confirmCaution(const std::string& text, const std::string& title = {}, bool defaultAnswer = false) {
+    return confirm(text, title, defaultAnswer);
+  }
   // Asks for a password, what is typed not shown; nullopt when cancelled
   // or when there is nobody to ask (the default).
   virtual std::optional<std::string> askPassword(const std::string& /*text*/, const std::string& /*title*/ = {}) {

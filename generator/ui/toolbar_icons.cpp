@@ -113,6 +113,127 @@ void drawCog(QPainter& p, const Colours& c) {
   p.drawPath(cog);
 }
 
+QPainterPath pageOutline() {
+  QPainterPath page;
+  page.moveTo(6, 3);
+  page.lineTo(19, 3);
+  page.lineTo(26, 10);
+  page.lineTo(26, 29);
+  page.lineTo(6, 29);
+  page.closeSubpath();
+  return page;
+}
+
+void drawNewPage(QPainter& p, const Colours& c) {
+  p.setPen(pen(c.ink, 1.5));
+  p.setBrush(c.paper);
+  p.drawPath(pageOutline());
+  p.drawPolyline(QPolygonF({QPointF(19, 3), QPointF(19, 10), QPointF(26, 10)}));
+  // A star badge: something new.
+  p.setPen(pen(c.paper, 1.2));
+  p.setBrush(c.accent);
+  p.drawEllipse(QPointF(22, 24), 7, 7);
+  p.setPen(pen(c.paper, 2.2));
+  p.drawLine(QPointF(22, 20), QPointF(22, 28));
+  p.drawLine(QPointF(18, 24), QPointF(26, 24));
+}
+
+void drawFolder(QPainter& p, const Colours& c) {
+  p.setPen(pen(c.ink, 1.5));
+  p.setBrush(c.second);
+  QPainterPath back;
+  back.moveTo(3, 26);
+  back.lineTo(3, 7);
+  back.lineTo(11, 7);
+  back.lineTo(14, 10);
+  back.lineTo(26, 10);
+  back.lineTo(26, 14);
+  p.drawPath(back);
+  QPainterPath front;
+  front.moveTo(3, 26);
+  front.lineTo(8, 14);
+  front.lineTo(30, 14);
+  front.lineTo(25, 26);
+  front.closeSubpath();
+  p.setBrush(c.accent);
+  p.drawPath(front);
+}
+
+void drawDisk(QPainter& p, const Colours& c) {
+  p.setPen(pen(c.ink, 1.5));
+  p.setBrush(c.accent);
+  QPainterPath disk;
+  disk.moveTo(4, 4);
+  disk.lineTo(24, 4);
+  disk.lineTo(28, 8);
+  disk.lineTo(28, 28);
+  disk.lineTo(4, 28);
+  disk.closeSubpath();
+  p.drawPath(disk);
+  p.setBrush(c.paper);
+  p.drawRect(QRectF(9, 4, 13, 8));
+  p.drawRect(QRectF(8, 17, 16, 11));
+  p.setPen(pen(c.second, 1.5));
+  for (qreal y : {21.0, 24.5}) p.drawLine(QPointF(11, y), QPointF(21, y));
+}
+
+void drawBox(QPainter& p, const Colours& c) {
+  p.setPen(pen(c.ink, 1.5));
+  p.setBrush(c.accent);
+  p.drawPolygon(QPolygonF({QPointF(4, 11), QPointF(16, 16), QPointF(16, 30), QPointF(4, 25)}));
+  p.setBrush(c.accent.darker(115));
+  p.drawPolygon(QPolygonF({QPointF(16, 16), QPointF(28, 11), QPointF(28, 25), QPointF(16, 30)}));
+  p.setBrush(c.accent.lighter(120));
+  p.drawPolygon(QPolygonF({QPointF(4, 11), QPointF(16, 6), QPointF(28, 11), QPointF(16, 16)}));
+  // The tape across the lid.
+  p.setPen(pen(c.second, 2.5));
+  p.drawLine(QPointF(10, 8.5), QPointF(22, 13.5));
+  // An arrow out of the box: handed on.
+  p.setPen(pen(c.ink, 1.8));
+  p.drawLine(QPointF(22, 4), QPointF(29, 4));
+  p.drawPolyline(QPolygonF({QPointF(26, 1.5), QPointF(29, 4), QPointF(26, 6.5)}));
+}
+
+void drawBook(QPainter& p, const Colours& c) {
+  p.setPen(pen(c.ink, 1.5));
+  p.setBrush(c.paper);
+  QPainterPath left;
+  left.moveTo(16, 8);
+  left.cubicTo(12, 5, 7, 5, 3, 6);
+  left.lineTo(3, 26);
+  left.cubicTo(7, 25, 12, 25, 16, 28);
+  left.closeSubpath();
+  QPainterPath right;
+  right.moveTo(16, 8);
+  right.cubicTo(20, 5, 25, 5, 29, 6);
+  right.lineTo(29, 26);
+  right.cubicTo(25, 25, 20, 25, 16, 28);
+  right.closeSubpath();
+  p.drawPath(left);
+  p.drawPath(right);
+  p.setPen(pen(c.accent, 1.5));
+  for (qreal y : {11.0, 15.0, 19.0}) {
+    p.drawLine(QPointF(6, y), QPointF(13, y + 0.5));
+    p.drawLine(QPointF(19, y + 0.5), QPointF(26, y));
+  }
+}
+
+void drawQuestion(QPainter& p, const Colours& c) {
+  p.setPen(pen(c.ink, 1.5));
+  p.setBrush(c.accent);
+  p.drawEllipse(QPointF(16, 16), 13, 13);
+  p.setPen(pen(c.paper, 3));
+  p.setBrush(Qt::NoBrush);
+  QPainterPath hook;
+  hook.moveTo(11.5, 12.5);
+  hook.cubicTo(11.5, 7, 20.5, 7, 20.5, 12.5);
+  hook.cubicTo(20.5, 16, 16, 16, 16, 19.5);
+  p.drawPath(hook);
+  p.setPen(Qt::NoPen);
+  p.setBrush(c.paper);
+  p.drawEllipse(QPointF(16, 24), 1.9, 1.9);
+}
+
 class DrawnIcon : public QIconEngine {
  public:
   using Draw = void (*)(QPainter&, const Colours&);
@@ -150,6 +271,14 @@ QIcon toolbarIcon(std::string_view key) {
   if (key == "print") return QIcon(new DrawnIcon(drawPages, QColor(70, 110, 190), QColor(33, 140, 76)));
   if (key == "send") return QIcon(new DrawnIcon(drawUpload, QColor(70, 140, 220), QColor(70, 140, 220)));
   if (key == "setup") return QIcon(new DrawnIcon(drawCog, QColor(130, 138, 150), QColor(130, 138, 150)));
+  // The designer's toolbar: its "output" starts the generator, as print does.
+  if (key == "new") return QIcon(new DrawnIcon(drawNewPage, QColor(33, 140, 76), QColor(33, 140, 76)));
+  if (key == "open") return QIcon(new DrawnIcon(drawFolder, QColor(240, 190, 70), QColor(215, 160, 50)));
+  if (key == "save") return QIcon(new DrawnIcon(drawDisk, QColor(70, 110, 190), QColor(130, 138, 150)));
+  if (key == "output") return QIcon(new DrawnIcon(drawPages, QColor(70, 110, 190), QColor(33, 140, 76)));
+  if (key == "pack") return QIcon(new DrawnIcon(drawBox, QColor(200, 150, 90), QColor(240, 220, 170)));
+  if (key == "readme") return QIcon(new DrawnIcon(drawBook, QColor(70, 110, 190), QColor(70, 110, 190)));
+  if (key == "help") return QIcon(new DrawnIcon(drawQuestion, QColor(70, 140, 220), QColor(70, 140, 220)));
   return QIcon();
 }
 
