@@ -475,7 +475,6 @@ void FtpControl::Connect(const QString& remoteHost, const QString& username, con
   password_ = password;
   host_ = remoteHost.trimmed();
   dataTls_ = false;
-  tlsRejected_ = false;
   operation_ = Operation::Connect;
   queue_.clear();
   resetTransfer();
@@ -798,7 +797,7 @@ void FtpControl::onPositiveReply(const QString& line) {
   }
   const int code = line.left(3).toInt();
   if (verb_ == Verb::Auth) {
-    if (code >= 300) return closeForTls(kFtpTlsRefused, QStringLiteral("%1 does not accept TLS (AUTH TLS: %2)").arg(host_, line));
+    if (code >= 300) return closeForTls(kFtpTlsRefused, refusalText(line));
     tcp1_->startTls(controlTlsSetup());  // the next line goes out once the connection is encrypted
     return;
   }
@@ -843,8 +842,7 @@ void FtpControl::onFailureReply(const QString& line) {
     return;
   }
   if (control_ == ControlState::Busy && (verb_ == Verb::Auth || verb_ == Verb::Pbsz || verb_ == Verb::Prot)) {
-    const QString what = verb_ == Verb::Auth ? QStringLiteral("TLS") : QStringLiteral("TLS for data connections");
-    closeForTls(kFtpTlsRefused, QStringLiteral("%1 does not accept %2 (%3)").arg(host_, what, line));
+    closeForTls(kFtpTlsRefused, refusalText(line));
     return;
   }
   if (control_ == ControlState::AbortReplied) {
@@ -1216,13 +1214,22 @@ bool FtpControl::acceptCertificate(TcpSocket& socket) {
 }
 
 void FtpControl::rejectCertificate(const QSslCertificate& certificate, const QString& problem) {
-  tlsRejected_ = true;
   const QString fingerprint = sha256Fingerprint(certificate);
   socketErrorCode_ = kFtpTlsCertificate;
   socketErrorMessage_ = QStringLiteral("the certificate of %1 was not accepted: %2 (SHA-256 fingerprint %3)")
                             .arg(host_, problem, fingerprint);
   emit Trace(socketErrorMessage_);
   emit CertificateRejected(host_, problem, fingerprint);
+}
+
+// The reply to AUTH TLS, PBSZ or PROT that ends the connection, in words.
+QString FtpControl::refusalText(const QString& reply) const {
+  if (verb_ == Verb::Auth)
+    return QStringLiteral("%1 does not offer FTP over TLS (it answered AUTH TLS with \"%2\"); the connection was "
+                          "closed before the log-in")
+        .arg(host_, reply);
+  return QStringLiteral("%1 refused TLS for data connections (it answered %2 with \"%3\"); the connection was closed")
+      .arg(host_, verb_ == Verb::Pbsz ? QStringLiteral("PBSZ 0") : QStringLiteral("PROT P"), reply);
 }
 
 void FtpControl::closeForTls(int code, const QString& message) {

@@ -326,6 +326,7 @@ class FtpControl : public QObject {
   [[nodiscard]] bool acceptCertificate(TcpSocket& socket);
   void rejectCertificate(const QSslCertificate& certificate, const QString& problem);
   void closeForTls(int code, const QString& message);
+  QString refusalText(const QString& reply) const;
 
   // data-connection transitions
   void setDataPhase(DataPhase next);
@@ -383,7 +384,6 @@ class FtpControl : public QObject {
   QString password_;
   QString host_;            // as given to Connect: the name the certificate must carry
   bool dataTls_ = false;    // PROT P is in effect: data connections are TLS
-  bool tlsRejected_ = false;  // this connection's certificate was refused
   QTimer* greetingTimer_;  // runs from Connect to the first bytes received
   CodeConverter replyDecoder_;
   QByteArray lineBuffer_;    // received text not yet split into reply lines

@@ -180,7 +180,8 @@ TEST_F(FtpTls, AServerWithoutTlsIsRefused) {
   Ftpd plain(dir.path());
   ftp.setSecurity("explicit");
   EXPECT_EQ(connect(plain.port()),
-            QStringLiteral("DisConnected %1 127.0.0.1 does not accept TLS (500 Command \"AUTH\" not understood.)")
+            QStringLiteral("DisConnected %1 127.0.0.1 does not offer FTP over TLS (it answered AUTH TLS with \"500 "
+                           "Command \"AUTH\" not understood.\"); the connection was closed before the log-in")
                 .arg(quill::kFtpTlsRefused));
   EXPECT_EQ(plain.commands(), QStringList({"AUTH TLS"}));
 
