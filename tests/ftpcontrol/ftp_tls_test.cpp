@@ -11,7 +11,7 @@
 
 using namespace ftptest;
 using quill::FtpControl;
-using tlstest::Ftpd;
+using tlstest::TestFtpd;
 using tlstest::TestCertificates;
 
 namespace {
@@ -72,7 +72,7 @@ TEST_P(FtpTlsModes, LogInTransfersAndListsOverTls) {
   const bool implicit = QString(mode) == "implicit";
   QStringList options = {"--tls", certificates().selfSigned, "--require-tls"};
   if (implicit) options << "--implicit";
-  Ftpd server(dir.path(), options);
+  TestFtpd server(dir.path(), options);
   ASSERT_FALSE(server.port().isEmpty());
   ftp.setSecurity(mode);
   ftp.setPassive(passive);
@@ -143,7 +143,7 @@ TEST_F(FtpTls, CertificatesAreCheckedBeforeTheLogIn) {
   for (const Case& k : cases) {
     SCOPED_TRACE((QFileInfo(k.pem).fileName() + " pin=" + k.pin).toStdString());
     QTemporaryDir root;
-    Ftpd server(root.path(), {"--tls", k.pem});
+    TestFtpd server(root.path(), {"--tls", k.pem});
     FtpControl control;
     Recorder r;
     r.attach(control);
@@ -177,7 +177,7 @@ TEST_F(FtpTls, CertificatesAreCheckedBeforeTheLogIn) {
 
 // No falling back to plain text: a server without TLS is left at once.
 TEST_F(FtpTls, AServerWithoutTlsIsRefused) {
-  Ftpd plain(dir.path());
+  TestFtpd plain(dir.path());
   ftp.setSecurity("explicit");
   EXPECT_EQ(connect(plain.port()),
             QStringLiteral("DisConnected %1 127.0.0.1 does not offer FTP over TLS (it answered AUTH TLS with \"500 "

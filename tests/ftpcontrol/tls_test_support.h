@@ -102,33 +102,43 @@ class TestCertificates {
   bool ok_ = false;
 };
 
-// tests/upload/ftpd.py serving `root` with user "user", password "pw".
-class Ftpd {
+// tests/upload/ftpd.py (user "user", password "pw") serving `root`, with
+// its options; its log's lines by kind.
+class TestFtpd {
  public:
-  explicit Ftpd(const QString& root, const QStringList& options = {}) {
+  explicit TestFtpd(const QString& root, const QStringList& options = {}) {
     QDir().mkpath(root);
-    proc_.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&proc_, &QProcess::readyReadStandardOutput, [this] { log_ += proc_.readAllStandardOutput(); });
-    proc_.start("/usr/bin/python3",
-                QStringList{qEnvironmentVariable("QUILLANT_SOURCE_DIR") + "/tests/upload/ftpd.py", root} + options);
+    proc_.start("/usr/bin/python3", QStringList{qEnvironmentVariable("QUILLANT_SOURCE_DIR") + "/tests/upload/ftpd.py", root} + options);
     static const QRegularExpression re("starting FTP server on 127\\.0\\.0\\.1:(\\d+)");
     waitFor([&] {
       port_ = re.match(QString::fromUtf8(log_)).captured(1);
       return !port_.isEmpty() || proc_.state() == QProcess::NotRunning;
     });
   }
-  ~Ftpd() {
+  ~TestFtpd() {
     ::kill(static_cast<pid_t>(proc_.processId()), SIGTERM);
     if (!proc_.waitForFinished(3000)) proc_.kill();
   }
   const QString& port() const { return port_; }
   const QByteArray& log() const { return log_; }
-  // The command lines the server received (PASS as "PASS ***").
-  QStringList commands() const {
+  // Log lines of one kind ("CMD ", "INCOMPLETE ", "DISCONNECT"), without the kind.
+  QStringList events(const QString& kind) const {
     QStringList out;
     for (const QString& line : QString::fromUtf8(log_).split('\n'))
-      if (line.startsWith("CMD ")) out << line.mid(4);
+      if (line.startsWith(kind)) out << line.mid(kind.size());
     return out;
+  }
+  QStringList commands() const { return events("CMD "); }
+  // Each stored file with the TYPE in effect when its STOR came.
+  std::map<QString, QString> typeOfEachStore() const {
+    std::map<QString, QString> types;
+    QString type = "A";
+    for (const QString& c : commands()) {
+      if (c.startsWith("TYPE ")) type = c.mid(5);
+      if (c.startsWith("STOR ")) types[c.mid(5)] = type;
+    }
+    return types;
   }
 
  private:
