@@ -258,10 +258,6 @@ bool fingerprintMatches(const QString& pin, const QString& fingerprint) {
   return !a.isEmpty() && a == normalisedFingerprint(fingerprint);
 }
 
-namespace {
-
-}  // namespace
-
 // ---------------------------------------------------------------- basics
 
 FtpControl::FtpControl(QObject* parent)
@@ -796,12 +792,13 @@ void FtpControl::onPositiveReply(const QString& line) {
     return;
   }
   const int code = line.left(3).toInt();
-  if (verb_ == Verb::Auth) {
+  const bool logIn = operation_ == Operation::Connect;  // our own AUTH, PBSZ, PROT; not a Quote's
+  if (logIn && verb_ == Verb::Auth) {
     if (code >= 300) return closeForTls(kFtpTlsRefused, refusalText(line));
     tcp1_->startTls(controlTlsSetup());  // the next line goes out once the connection is encrypted
     return;
   }
-  if (verb_ == Verb::Prot) dataTls_ = true;
+  if (logIn && verb_ == Verb::Prot) dataTls_ = true;
   if (!preCommandMode_) {
     if (code == kReplyNeedPassword)
       queue_.push_front({QueuedCommand::Kind::Line, QStringLiteral("PASS ") + password_});
@@ -841,7 +838,8 @@ void FtpControl::onFailureReply(const QString& line) {
     keepFirstAbortReply(line);
     return;
   }
-  if (control_ == ControlState::Busy && (verb_ == Verb::Auth || verb_ == Verb::Pbsz || verb_ == Verb::Prot)) {
+  if (control_ == ControlState::Busy && operation_ == Operation::Connect &&
+      (verb_ == Verb::Auth || verb_ == Verb::Pbsz || verb_ == Verb::Prot)) {
     closeForTls(kFtpTlsRefused, refusalText(line));
     return;
   }

@@ -123,7 +123,6 @@ void CtlFtpUL::configure(FtpControl& ftp) const {
   settings_.writeProperties(bag);
   ftp.readProperties(bag);
   ftp.setConnectTimeout(kConnectTimeoutMs);
-  if (!caCertificates_.isEmpty()) ftp.addCaCertificates(caCertificates_);
 }
 
 std::unique_ptr<FtpControl> CtlFtpUL::newControl(const QString& objectName) {

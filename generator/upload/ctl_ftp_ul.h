@@ -93,8 +93,6 @@ class CtlFtpUL : public QObject {
   // otherwise), and the pinned certificate (see FtpControl).
   void setSecurity(const QString& v) { settings_.setSecurity(v); }
   void setTlsFingerprint(const QString& v) { settings_.setTlsFingerprint(v); }
-  // Authorities trusted besides the system's, for every connection.
-  void addCaCertificates(const QList<QSslCertificate>& c) { caCertificates_ += c; }
 
   // The certificate a connection of the last run refused, if one did.
   struct RejectedCertificate {
@@ -213,7 +211,6 @@ class CtlFtpUL : public QObject {
   FtpControl folderFtp_;                // ftpMkDir
   std::unique_ptr<TransferPool> pool_;  // ftpULFile, and more with several connections
 
-  QList<QSslCertificate> caCertificates_;
   std::optional<RejectedCertificate> rejected_;
   QString remoteHost_;
   QString username_;
