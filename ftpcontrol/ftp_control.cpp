@@ -1184,10 +1184,8 @@ void FtpControl::onControlEncrypted() {
 // A pinned certificate stands in for the trust store's verdict, whatever
 // the verdict was; anything else is refused as the trust store says.
 void FtpControl::onTlsErrors(TcpSocket& socket, const QList<QSslError>& errors) {
-  const QSslCertificate cert = errors.isEmpty() || errors.first().certificate().isNull()
-                                   ? socket.peerCertificate()
-                                   : errors.first().certificate();
-  const QSslCertificate peer = socket.peerCertificate().isNull() ? cert : socket.peerCertificate();
+  QSslCertificate peer = socket.peerCertificate();
+  if (peer.isNull() && !errors.isEmpty()) peer = errors.first().certificate();
   if (fingerprintMatches(tlsFingerprint_, sha256Fingerprint(peer))) {
     socket.ignoreTlsErrors();
     return;
