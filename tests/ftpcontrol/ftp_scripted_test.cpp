@@ -38,6 +38,16 @@ bool matches(const QStringList& actual, const QStringList& expected) {
   return true;
 }
 
+// What a call raised, as "number source: description", or "none".
+std::string errorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const AutomationError& e) {
+    return std::to_string(e.number()) + " " + e.source() + ": " + e.description();
+  }
+  return "none";
+}
+
 class FtpScripted : public ::testing::Test {
  protected:
   FtpScripted() { fresh(); }
@@ -225,26 +235,15 @@ TEST_F(FtpScripted, Conversations) {
 }
 
 TEST_F(FtpScripted, RefusedCallsRaiseTheirErrorAndSendNothing) {
-  auto error = [](const std::function<void()>& f) -> std::string {
-    try {
-      f();
-    } catch (const AutomationError& e) {
-      return std::to_string(e.number()) + " " + e.source() + ": " + e.description();
-    }
-    return "none";
-  };
-  EXPECT_EQ(error([&] { ftp->Cd("x"); }), "17 Cd: Not Idling");
-  EXPECT_EQ(error([&] { ftp->DisConnect(); }), "none");  // nothing to disconnect
+  EXPECT_EQ(errorOf([&] { ftp->Cd("x"); }), "17 Cd: Not Idling");
+  EXPECT_EQ(errorOf([&] { ftp->DisConnect(); }), "none");  // nothing to disconnect
   ftp->setPort("not a port");
-  EXPECT_EQ(error([&] { ftp->Connect("127.0.0.1", "u", "p"); }),
+  EXPECT_EQ(errorOf([&] { ftp->Connect("127.0.0.1", "u", "p"); }),
             "10022 connect: Invalid address or port: 127.0.0.1:not a port");
   EXPECT_EQ(ftp->state(), "");
 
   // A refused connection ends with DisConnected carrying the socket's error.
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  ftp->setPort(QString::number(probe.serverPort()));
-  probe.close();
+  ftp->setPort(QString::number(freePort()));
   ftp->Connect("127.0.0.1", "u", "p");
   ASSERT_TRUE(waitUntil([&] { return !rec.events.isEmpty(); }));
   EXPECT_PRED2(matches, rec.events, QStringList({"DisConnected 1*"}));
@@ -261,15 +260,15 @@ TEST_F(FtpScripted, RefusedCallsRaiseTheirErrorAndSendNothing) {
       {[&] { ftp->Rename("a", "b\rc"); }, "54 Rename: Invalid character (CR or LF) in argument"},
       {[&] { ftp->setAccount("a\r\nb"); }, "54 Account: Invalid character (CR or LF) in argument"},
   };
-  for (const auto& [call, expected] : refused) EXPECT_EQ(error(call), expected);
+  for (const auto& [call, expected] : refused) EXPECT_EQ(errorOf(call), expected);
   settle(50);
   EXPECT_TRUE(server->lines.isEmpty());
   EXPECT_TRUE(ftp->IsIdle());
 
   server->onLine = [](const QString&) {};  // NOOP never answered: stays busy
   ftp->Noop();
-  EXPECT_EQ(error([&] { ftp->Pwd(); }), "17 Pwd: Not Idling");
-  EXPECT_EQ(error([&] { ftp->DisConnect(); }), "17 DisConnect: Not Idling");
+  EXPECT_EQ(errorOf([&] { ftp->Pwd(); }), "17 Pwd: Not Idling");
+  EXPECT_EQ(errorOf([&] { ftp->DisConnect(); }), "17 DisConnect: Not Idling");
 }
 
 TEST_F(FtpScripted, PropertyRulesAndPersistence) {
@@ -280,14 +279,14 @@ TEST_F(FtpScripted, PropertyRulesAndPersistence) {
   EXPECT_FALSE(ftp->IsIdle());
 
   auto set = [&](const QString& property, const QString& v) -> QString {
-    try {
-      if (property == "Filetype") return ftp->setFiletype(v), ftp->filetype();
-      if (property == "FileCode") return ftp->setFileCode(v), ftp->fileCode();
-      if (property == "Security") return ftp->setSecurity(v), ftp->security();
-      return ftp->setSysCode(v), ftp->sysCode();
-    } catch (const AutomationError& e) {
-      return QString::fromStdString(std::to_string(e.number()) + " " + e.source() + ": " + e.description());
-    }
+    QString now;
+    const std::string error = errorOf([&] {
+      if (property == "Filetype") now = (ftp->setFiletype(v), ftp->filetype());
+      else if (property == "FileCode") now = (ftp->setFileCode(v), ftp->fileCode());
+      else if (property == "Security") now = (ftp->setSecurity(v), ftp->security());
+      else now = (ftp->setSysCode(v), ftp->sysCode());
+    });
+    return error == "none" ? now : QString::fromStdString(error);
   };
   const std::tuple<const char*, const char*, const char*> cases[] = {
       {"Filetype", "ascii", "A"},  {"Filetype", "binary", "I"},   {"Filetype", "", ""},
@@ -332,12 +331,7 @@ TEST_F(FtpScripted, PropertyRulesAndPersistence) {
     FtpControl::PropertyBag bad = bag;
     bad.set("Passive", false);
     bad.set(key, value);
-    try {
-      copy.readProperties(bad);
-      ADD_FAILURE() << key << " accepted";
-    } catch (const AutomationError& e) {
-      EXPECT_EQ(std::to_string(e.number()) + " " + e.source(), expected);
-    }
+    EXPECT_TRUE(errorOf([&] { copy.readProperties(bad); }).starts_with(expected + std::string(":"))) << key;
     EXPECT_TRUE(copy.passive());
   }
 

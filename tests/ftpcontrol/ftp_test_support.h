@@ -1,55 +1,18 @@
-// Shared fixtures of the FTP control tests: a bounded wait on the event loop,
-// a recorder of the control's signals, and a scripted in-process server on
-// 127.0.0.1 that answers exactly as each test tells it.
+// Shared fixtures of the FTP control tests: a recorder of the control's
+// signals, and a scripted in-process server on 127.0.0.1 that answers
+// exactly as each test tells it.
 #pragma once
 
-#include <QByteArray>
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QElapsedTimer>
-#include <QHostAddress>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
-#include <functional>
 #include <memory>
-#include <ostream>
 
-#include "tests/test_application.h"
 #include "ftpcontrol/ftp_control.h"
-
-// Readable failure output for Qt texts.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '[' << l.join(" | ").toStdString() << ']'; }
-inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toStdString() << '"'; }
+#include "tests/server_support.h"
 
 namespace ftptest {
 
-// The application object, once per process (QApplication where a test shows
-// the widget).
-template <class App = QCoreApplication>
-void ensureApp() {
-  quill::test::testApplication<App>();
-}
-
-// Runs the event loop until pred() holds or the time is up.
-inline bool waitUntil(const std::function<bool()>& pred, int ms = 5000) {
-  QElapsedTimer t;
-  t.start();
-  while (!pred()) {
-    if (t.elapsed() > ms) return false;
-    QEventLoop loop;
-    QTimer::singleShot(2, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
-
-// Lets the event loop run for a while (to show that something does NOT happen).
-inline void settle(int ms = 150) {
-  waitUntil([] { return false; }, ms);
-}
+using namespace servertest;
 
 // Records the control's signals as readable lines, in order; messages for a
 // message box are recorded as "Message <text>".
@@ -161,7 +124,7 @@ class ScriptedServer {
       if (!step.startsWith('<')) send(step + "\r\n");
       else if (step.startsWith("<raw:")) send(argument(step));
       else if (step == "<pasv>") send(pasvReply());
-      else if (step == "<dead-pasv>") send(deadPasvReply());
+      else if (step == "<dead-pasv>") send(announce(freePort()));
       else if (step == "<connect>") connectActive();
       else if (step == "<up>") waitUntil([&] { return data && data->state() == QAbstractSocket::ConnectedState; });
       else if (step.startsWith("<data:")) sendData(argument(step));
@@ -190,11 +153,6 @@ class ScriptedServer {
     dataServer_.close();
     dataServer_.listen(QHostAddress::LocalHost, 0);
     return announce(dataServer_.serverPort());
-  }
-  static QByteArray deadPasvReply() {
-    QTcpServer probe;  // a free loopback port, closed again
-    probe.listen(QHostAddress::LocalHost, 0);
-    return announce(probe.serverPort());
   }
   static QByteArray announce(quint16 p) {
     return QStringLiteral("227 Entering Passive Mode (127,0,0,1,%1,%2)\r\n").arg(p >> 8).arg(p & 255).toLatin1();

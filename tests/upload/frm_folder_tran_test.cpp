@@ -12,7 +12,6 @@
 #include "common/automation_error.h"
 #include "generator/report/prompter.h"
 #include "generator/upload/frm_folder_tran.h"
-#include "tests/ftpcontrol/tls_test_support.h"
 #include "upload_test_support.h"
 
 using namespace uploadtest;
@@ -159,11 +158,11 @@ TEST_F(UploadWindow, AnUploadThatCannotStartSaysWhyAndHides) {
 // trusted the next upload goes through. Cancelling the password question
 // ends the upload without a word.
 TEST_F(UploadWindow, AsksForThePasswordAndOffersToTrustTheCertificate) {
-  tlstest::TestCertificates certs;
+  TestCertificates& certs = certificates();
   ASSERT_TRUE(certs.ok());
   TestFtpd server(remote, {"--tls", certs.selfSigned, "--require-tls"});
   const std::map<std::string, std::string> tls = {{"Security", "explicit"}, {"Password", ""}, {"AskPassword", "1"}};
-  const std::string fp = tlstest::TestCertificates::fingerprint(certs.selfSigned).toStdString();
+  const std::string fp = TestCertificates::fingerprint(certs.selfSigned).toStdString();
 
   auto w = window(server, tls);
   prompter.password = std::nullopt;

@@ -1,8 +1,10 @@
 // quillant --upload as a user runs it: the real program in its own process,
-// against the test server, with its exit status and what it printed.
+// against the test server (plain, or pyftpdlib's TLS handler with the
+// certificate pinned or not), with its exit status and what it printed; the
+// password from the project, the environment or a terminal.
 #include <gtest/gtest.h>
 
-#include <QTcpServer>
+#include <QProcessEnvironment>
 
 #include "upload_test_support.h"
 
@@ -24,17 +26,29 @@ class UploadCommand : public ::testing::Test {
     writeFile(project + "/Output/img/logo.gif", binaryBytes(20000));
     writeFile(project + "/Output/big.bin", binaryBytes(300000));
   }
-  // Runs quillant with args; `whileRunning` may act on the process.
-  Outcome run(const QStringList& args, const std::function<void(QProcess&)>& whileRunning = {}) {
+  // Runs quillant with args (or, when the first is a .py script, that
+  // script), QUILLANT_FTP_PASSWORD set to `password` unless null;
+  // `whileRunning` may act on the process.
+  Outcome run(const QStringList& args, const QString& password = QString(),
+              const std::function<void(QProcess&)>& whileRunning = {}) {
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("QUILLANT_FTP_PASSWORD");
+    if (!password.isNull()) env.insert("QUILLANT_FTP_PASSWORD", password);
+    p.setProcessEnvironment(env);
     QElapsedTimer clock;
     clock.start();
-    p.start(programDir() + "/quillant", args);
+    p.start(args.value(0).endsWith(".py") ? "/usr/bin/python3" : programDir() + "/quillant", args);
     p.waitForStarted();
     if (whileRunning) whileRunning(p);
-    waitUntil([&] { return p.state() == QProcess::NotRunning; }, 30000);
+    waitUntil([&] { return p.state() == QProcess::NotRunning; }, 60000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError()), clock.elapsed()};
+  }
+  bool siteArrived() const {
+    return readFile(remote + "/site/big.bin") == binaryBytes(300000) &&
+           readFile(remote + "/site/img/logo.gif") == binaryBytes(20000) &&
+           readFile(remote + "/site/Index.htm") == "<p>index</p>\n";
   }
 
   QTemporaryDir dir;
@@ -62,10 +76,7 @@ TEST_F(UploadCommand, PublishesWithOneLinePerFileAndChangesNothingInTheProject) 
 }
 
 TEST_F(UploadCommand, FailuresEndWithStatusOneAndSayWhy) {
-  QTcpServer probe;  // a port nobody listens on
-  probe.listen(QHostAddress::LocalHost, 0);
-  const QString deadPort = QString::number(probe.serverPort());
-  probe.close();
+  const QString deadPort = QString::number(freePort());  // nobody listens on it
   TestFtpd server(remote);
   const std::tuple<std::map<std::string, std::string>, bool, QString> cases[] = {
       {{{"Password", "wrong"}}, true, "quillant: error: The upload failed:\nAuthentication failed.\n"},
@@ -126,7 +137,7 @@ TEST_F(UploadCommand, CtrlCEndsWithStatus130AndDropsTheConnection) {
   TestFtpd server(remote, {"--throttle", "50000"});
   writeProject(project, server.port());
   QElapsedTimer sinceInterrupt;
-  const Outcome o = run({"--upload", prj}, [&](QProcess& p) {
+  const Outcome o = run({"--upload", prj}, QString(), [&](QProcess& p) {
     ASSERT_TRUE(waitUntil([&] { return server.commands().contains("STOR /site/big.bin"); }, 20000));
     waitUntil([] { return false; }, 300);
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
@@ -137,6 +148,69 @@ TEST_F(UploadCommand, CtrlCEndsWithStatus130AndDropsTheConnection) {
   EXPECT_EQ(o.err, "quillant: upload cancelled; big.bin is incomplete on the server\n");
   EXPECT_TRUE(waitUntil([&] { return server.events("INCOMPLETE ").contains(remote + "/site/big.bin"); }, 5000));
   EXPECT_TRUE(waitUntil([&] { return server.events("DISCONNECT").size() == 2; }, 5000));
+}
+
+// A certificate nobody trusts fails the run at once, before the log-in and
+// without trying again, and the error says which line trusts it. With that
+// line, every connection of a run (the folder connection and the parallel
+// ones) goes through TLS, explicit or implicit, and the bytes arrive whole.
+TEST_F(UploadCommand, RefusesAnUntrustedCertificateThenPublishesWithItsFingerprint) {
+  TestCertificates& certs = certificates();
+  ASSERT_TRUE(certs.ok());
+  const QString fp = TestCertificates::fingerprint(certs.selfSigned);
+  TestFtpd refusing(remote, {"--tls", certs.selfSigned});
+  writeProject(project, refusing.port(), {{"Security", "explicit"}});
+  const Outcome refused = run({"--upload", "--parallel", "3", prj});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(refused.err.contains("the certificate of 127.0.0.1 was not accepted: it is self-signed (SHA-256 fingerprint " +
+                                   fp + ")"))
+      << refused.err.toStdString();
+  EXPECT_TRUE(refused.err.endsWith("to the Ftp node of " + prj + ":\n  TlsFingerprint=\"" + fp + "\"\n"));
+  EXPECT_FALSE(refused.err.contains("trying again"));
+  EXPECT_EQ(refusing.commands(), QStringList({"AUTH TLS"}));  // one connection, nothing of the log-in
+
+  for (const char* mode : {"explicit", "implicit"}) {
+    SCOPED_TRACE(mode);
+    QDir(remote).removeRecursively();
+    QStringList options = {"--tls", certs.selfSigned, "--require-tls"};
+    if (QString(mode) == "implicit") options << "--implicit";
+    TestFtpd server(remote, options);
+    writeProject(project, server.port(), {{"Security", mode}, {"TlsFingerprint", fp.toStdString()}});
+    const Outcome o = run({"--upload", "--parallel", "3", prj});
+    EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+    EXPECT_TRUE(o.out.contains(" (" + QString(mode) + " TLS, 3 connections)\n")) << o.out.toStdString();
+    EXPECT_TRUE(siteArrived());
+    const QStringList users = server.commands().filter(QRegularExpression("^USER "));
+    EXPECT_GE(users.size(), 2);
+    EXPECT_EQ(server.commands().filter(QRegularExpression("^PROT P$")).size(), users.size());
+  }
+}
+
+// Where the password comes from when the project keeps none: the
+// environment, else a terminal that does not echo it, else nowhere.
+TEST_F(UploadCommand, ThePasswordComesFromTheEnvironmentOrTheTerminal) {
+  TestFtpd server(remote);
+  writeProject(project, server.port(), {{"Password", ""}, {"AskPassword", "1"}});
+  Outcome o = run({"--upload", prj});
+  EXPECT_EQ(o.exitCode, 1);
+  EXPECT_EQ(o.err, "quillant: error: " + prj + ": the project keeps no FTP password and there is no terminal to ask for it; "
+                         "set the environment variable QUILLANT_FTP_PASSWORD\n");
+  o = run({"--upload", prj}, "pw");
+  EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+  EXPECT_TRUE(siteArrived());
+  QDir(remote + "/site").removeRecursively();
+
+  // A password in the project is set aside for the environment's.
+  writeProject(project, server.port(), {{"Password", "stale"}});
+  EXPECT_EQ(run({"--upload", prj}, "pw").exitCode, 0);
+
+  writeProject(project, server.port(), {{"Password", ""}, {"AskPassword", "1"}});
+  const QString pty = qEnvironmentVariable("QUILLANT_SOURCE_DIR") + "/tests/upload/pty_run.py";
+  o = run({pty, "Password for user@127.0.0.1: ", "pw", programDir() + "/quillant", "--upload", prj});
+  EXPECT_TRUE(o.out.contains("Password for user@127.0.0.1: ")) << o.out.toStdString();
+  EXPECT_TRUE(o.out.contains("Uploaded 3 files")) << o.out.toStdString();
+  EXPECT_FALSE(o.out.contains("pw\r")) << "echoed: " << o.out.toStdString();
+  EXPECT_TRUE(o.out.endsWith("EXIT 0\n")) << o.out.toStdString();
 }
 
 }  // namespace

@@ -1,71 +1,17 @@
-// Shared fixtures of the upload tests: the test FTP server (ftpd.py) on a
-// free loopback port, stopped by its PID; files; a project whose upload
-// settings point at the server.
+// Shared fixtures of the upload tests: the test server and files (from
+// tests/server_support.h), and a project whose upload settings point at the
+// server.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <csignal>
-#include <functional>
 #include <map>
-#include <ostream>
+#include <string>
 
-#include "tests/test_application.h"
 #include "store/dom.h"
-#include "tests/ftpcontrol/tls_test_support.h"
-
-// Readable failure output for Qt texts.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+#include "tests/server_support.h"
 
 namespace uploadtest {
 
-template <class App = QCoreApplication>
-void ensureApp() {
-  quill::test::testApplication<App>();
-}
-
-inline bool waitUntil(const std::function<bool()>& pred, int ms = 10000) {
-  QElapsedTimer t;
-  t.start();
-  while (!pred()) {
-    if (t.elapsed() > ms) return false;
-    QEventLoop loop;
-    QTimer::singleShot(5, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
-
-inline QString programDir() { return qEnvironmentVariable("QUILLANT_PROGRAM_DIR"); }
-
-using tlstest::TestFtpd;
-
-inline void writeFile(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile f(path);
-  f.open(QIODevice::WriteOnly);
-  f.write(bytes);
-}
-
-inline QByteArray readFile(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-inline QByteArray binaryBytes(int n) {
-  QByteArray b(n, Qt::Uninitialized);
-  for (int i = 0; i < n; ++i) b[i] = char((unsigned(i) * 131u + unsigned(i) / 7u) & 255u);
-  return b;
-}
+using namespace servertest;
 
 // folder/ProjectDef.prj with upload settings for the test server; `ftp`
 // overrides attributes of Setup\Ftp ("<none>" leaves one out).

@@ -1,4 +1,5 @@
-// The control over TLS against real servers: pyftpdlib's TLS handler in
+// The control against real servers started by the test on free loopback
+// ports: tests/upload/ftpd.py (pyftpdlib) plain and with its TLS handler in
 // explicit and implicit mode, passive and active; the certificate verdicts;
 // vsftpd, which refuses a data connection that does not resume the control
 // connection's TLS session.
@@ -7,27 +8,20 @@
 #include <QSslCertificate>
 
 #include "ftp_test_support.h"
-#include "tls_test_support.h"
 
 using namespace ftptest;
 using quill::FtpControl;
-using tlstest::TestFtpd;
-using tlstest::TestCertificates;
 
 namespace {
 
-TestCertificates& certificates() {
-  static TestCertificates certs;
-  return certs;
-}
-
-class FtpTls : public ::testing::Test {
+class FtpServer : public ::testing::Test {
  protected:
-  FtpTls() {
+  FtpServer() {
     rec.attach(ftp);
     ftp.setConnectTimeout(10000);
   }
 
+  // Runs one operation to its CommandDone and gives its code.
   int run(const std::function<void()>& op) {
     const int before = rec.done;
     op();
@@ -38,20 +32,16 @@ class FtpTls : public ::testing::Test {
     return rec.lastCode;
   }
   // Connect's outcome: 0 when logged in, else the DisConnected line.
-  QString connect(const QString& port) {
+  QString connect(const QString& port, const QString& user = "user", const QString& password = "pw") {
     ftp.setPort(port);
     const int before = rec.done;
-    ftp.Connect("127.0.0.1", "user", "pw");
+    ftp.Connect("127.0.0.1", user, password);
     waitUntil([&] { return rec.done > before || ftp.state().isEmpty(); }, 15000);
     if (rec.done > before && rec.lastCode == 0) return "0";
-    for (const QString& e : rec.events)
-      if (e.startsWith("DisConnected")) return e;
-    return rec.events.join(" | ");
+    const QStringList lost = rec.events.filter(QRegularExpression("^DisConnected"));
+    return lost.isEmpty() ? rec.events.join(" | ") : lost[0];
   }
-  QByteArray stored(const QString& rel) {
-    QFile f(dir.path() + "/" + rel);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-  }
+  QByteArray stored(const QString& rel) { return readFile(dir.path() + "/" + rel); }
 
   int app_ = (ensureApp(), 0);
   QTemporaryDir dir;
@@ -59,69 +49,96 @@ class FtpTls : public ::testing::Test {
   Recorder rec;
 };
 
-// Explicit and implicit TLS, passive and active: log-in, folders, upload,
-// download and listing, all through TLS; the pin is written in any case,
-// with or without colons. (pyftpdlib drops an active data connection on
-// which the client speaks before the transfer command: this also proves
-// that the handshake waits for it.)
-class FtpTlsModes : public FtpTls, public ::testing::WithParamInterface<std::tuple<const char*, bool>> {};
+// Plain, explicit TLS and implicit TLS, each passive and active: log-in,
+// folders, uploads in both types, append, downloads with and without REST,
+// listings, renaming and deleting. Over TLS the server refuses anything
+// before TLS and the pin is written in any case, with or without colons.
+// (pyftpdlib drops an active data connection on which the client speaks
+// before the transfer command: this also proves that the handshake waits.)
+class FtpRoundTrip : public FtpServer, public ::testing::WithParamInterface<std::tuple<const char*, bool>> {};
 
-TEST_P(FtpTlsModes, LogInTransfersAndListsOverTls) {
-  ASSERT_TRUE(certificates().ok());
-  const auto [mode, passive] = GetParam();
-  const bool implicit = QString(mode) == "implicit";
-  QStringList options = {"--tls", certificates().selfSigned, "--require-tls"};
-  if (implicit) options << "--implicit";
+TEST_P(FtpRoundTrip, FilesAndFoldersRoundTrip) {
+  const auto [security, passive] = GetParam();
+  const QString mode = security;
+  QStringList options;
+  if (!mode.isEmpty()) {
+    ASSERT_TRUE(certificates().ok());
+    options = {"--tls", certificates().selfSigned, "--require-tls"};
+    QString pin = TestCertificates::fingerprint(certificates().selfSigned);
+    if (mode == "implicit") options << "--implicit", pin = pin.toLower().remove(':');
+    ftp.setSecurity(mode);
+    ftp.setTlsFingerprint(pin);
+  }
   TestFtpd server(dir.path(), options);
-  ASSERT_FALSE(server.port().isEmpty());
-  ftp.setSecurity(mode);
+  ASSERT_FALSE(server.port().isEmpty()) << server.log().toStdString();
   ftp.setPassive(passive);
-  QString pin = TestCertificates::fingerprint(certificates().selfSigned);
-  if (implicit) pin = pin.toLower().remove(':');
-  ftp.setTlsFingerprint(pin);
-
   ASSERT_EQ(connect(server.port()), "0") << rec.traces.join("\n").toStdString();
   EXPECT_EQ(run([&] { ftp.MkDir("sub"); }), 0);
-  const QByteArray bin = [] {
-    QByteArray b(300000, Qt::Uninitialized);
-    for (int i = 0; i < b.size(); ++i) b[i] = char((i * 131 + i / 7) & 255);
-    return b;
-  }();
-  ftp.setFiletype("I");
-  EXPECT_EQ(run([&] { ftp.PutFile("sub/bin.dat", rec.feed(bin)); }), 0);
-  EXPECT_EQ(stored("sub/bin.dat").size(), bin.size()) << server.log().toStdString();
-  EXPECT_TRUE(stored("sub/bin.dat") == bin);
-  ftp.setFiletype("A");
-  EXPECT_EQ(run([&] { ftp.PutFile("sub/a.txt", rec.feed("one\r\ntwo\r\n")); }), 0);
-  EXPECT_EQ(stored("sub/a.txt"), "one\ntwo\n");
-  rec.got.clear();
-  ftp.setFiletype("I");
-  EXPECT_EQ(run([&] { ftp.GetFile("sub/bin.dat", "x"); }), 0);
-  EXPECT_TRUE(rec.got == bin);
-  rec.dirLines.clear();
-  EXPECT_EQ(run([&] { ftp.Ls("sub"); }), 0);
-  rec.dirLines.sort();
-  EXPECT_EQ(rec.dirLines, QStringList({"a.txt", "bin.dat"}));
+  EXPECT_EQ(run([&] { ftp.MkDir("sub"); }), 550);  // exists: failure code, still connected
+  EXPECT_TRUE(ftp.IsIdle());
+  EXPECT_EQ(run([&] { ftp.Cd("sub"); }), 0);
+  EXPECT_EQ(rec.lastMsg, "\"/sub\" is the current directory.");
 
-  // The log-in went through TLS; the trace never shows the password.
-  const QStringList cmds = server.commands();
-  EXPECT_EQ(cmds.mid(0, 4), implicit ? QStringList({"USER user", "PASS ***", "PBSZ 0", "PROT P"})
-                                     : QStringList({"AUTH TLS", "USER user", "PASS ***", "PBSZ 0"}));
+  ftp.setFiletype("A");
+  EXPECT_EQ(run([&] { ftp.PutFile("text.txt", rec.feed("line1\r\nline2\r\n")); }), 0);
+  EXPECT_EQ(stored("sub/text.txt"), "line1\nline2\n");
+  const QByteArray bin = binaryBytes(300000);
+  ftp.setFiletype("I");
+  EXPECT_EQ(run([&] { ftp.PutFile("bin.dat", rec.feed(bin)); }), 0);
+  EXPECT_EQ(run([&] { ftp.AppendFile("bin.dat", rec.feed("tail")); }), 0);
+  EXPECT_TRUE(stored("sub/bin.dat") == bin + "tail") << server.log().toStdString();
+  EXPECT_TRUE(rec.events.contains("PutClose"));
+  for (const int rest : {-1, 1000}) {
+    rec.got.clear();
+    ftp.setRest(rest);
+    EXPECT_EQ(run([&] { ftp.GetFile("bin.dat", "local.dat"); }), 0);
+    EXPECT_TRUE(rec.got == bin.mid(std::max(rest, 0)) + "tail") << rest;
+    EXPECT_EQ(ftp.rest(), -1);
+  }
+
+  rec.dirLines.clear();
+  EXPECT_EQ(run([&] { ftp.Ls(""); }), 0);
+  rec.dirLines.sort();
+  EXPECT_EQ(rec.dirLines, QStringList({"bin.dat", "text.txt"}));
+  rec.dirLines.clear();
+  EXPECT_EQ(run([&] { ftp.Dir(""); }), 0);
+  ASSERT_EQ(rec.dirLines.size(), 2);
+  EXPECT_TRUE(rec.dirLines.join('\n').contains(QRegularExpression(" 300004 .* bin\\.dat")));
+
+  EXPECT_EQ(run([&] { ftp.Rename("bin.dat", "moved.dat"); }), 0);
+  EXPECT_TRUE(QFile::exists(dir.path() + "/sub/moved.dat"));
+  EXPECT_EQ(run([&] { ftp.Delete("moved.dat"); }), 0);
+  EXPECT_EQ(run([&] { ftp.Delete("text.txt"); }), 0);
+  EXPECT_EQ(run([&] { ftp.Cd(".."); }), 0);
+  EXPECT_EQ(run([&] { ftp.RmDir("sub"); }), 0);
+  EXPECT_FALSE(QDir(dir.path() + "/sub").exists());
+
+  // The log-in went through TLS when asked; the trace never shows the password.
+  const QStringList expected =
+      mode.isEmpty()       ? QStringList{"USER user", "PASS ***"}
+      : mode == "implicit" ? QStringList{"USER user", "PASS ***", "PBSZ 0", "PROT P"}
+                           : QStringList{"AUTH TLS", "USER user", "PASS ***", "PBSZ 0"};
+  EXPECT_EQ(server.commands().mid(0, expected.size()), expected);
   EXPECT_TRUE(rec.seen("Connect>>PASS ***"));
-  EXPECT_TRUE(rec.seen("Tcpip3:TLS "));
+  EXPECT_EQ(rec.seen("Tcpip3:TLS "), !mode.isEmpty());
   EXPECT_FALSE(rec.traces.join("\n").contains("PASS pw"));
+  rec.events.clear();
   EXPECT_EQ(run([&] { ftp.DisConnect(); }), 0);
+  ASSERT_TRUE(waitUntil([&] { return rec.events.contains("DisConnected 0 "); }));
+  EXPECT_EQ(ftp.state(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(All, FtpTlsModes,
-                         ::testing::Combine(::testing::Values("explicit", "implicit"), ::testing::Bool()),
+INSTANTIATE_TEST_SUITE_P(All, FtpRoundTrip,
+                         ::testing::Combine(::testing::Values("", "explicit", "implicit"), ::testing::Bool()),
                          [](const auto& info) {
-                           return std::string(std::get<0>(info.param)) + (std::get<1>(info.param) ? "Passive" : "Active");
+                           const std::string mode = std::get<0>(info.param);
+                           const bool passive = std::get<1>(info.param);
+                           return (mode.empty() ? "plain" : mode) + (passive ? "Passive" : "Active");
                          });
 
 // What the trust store and a pin make of each certificate. A refusal comes
 // before the log-in: the server never sees USER or PASS.
-TEST_F(FtpTls, CertificatesAreCheckedBeforeTheLogIn) {
+TEST_F(FtpServer, CertificatesAreCheckedBeforeTheLogIn) {
   TestCertificates& c = certificates();
   ASSERT_TRUE(c.ok());
   const QString wrongPin = QString("AB:").repeated(31) + "AB";
@@ -176,7 +193,7 @@ TEST_F(FtpTls, CertificatesAreCheckedBeforeTheLogIn) {
 }
 
 // No falling back to plain text: a server without TLS is left at once.
-TEST_F(FtpTls, AServerWithoutTlsIsRefused) {
+TEST_F(FtpServer, AServerWithoutTlsIsRefused) {
   TestFtpd plain(dir.path());
   ftp.setSecurity("explicit");
   EXPECT_EQ(connect(plain.port()),
@@ -194,24 +211,19 @@ TEST_F(FtpTls, AServerWithoutTlsIsRefused) {
 
 // vsftpd refuses a data connection whose TLS session is not the control
 // connection's: transfers in both modes prove the session is resumed.
-TEST_F(FtpTls, VsftpdWithSessionReuseRequired) {
-  if (!tlstest::Vsftpd::installed()) GTEST_SKIP() << "vsftpd is not installed";
+TEST_F(FtpServer, VsftpdWithSessionReuseRequired) {
+  if (!Vsftpd::installed()) GTEST_SKIP() << "vsftpd is not installed";
   ASSERT_TRUE(certificates().ok());
-  tlstest::Vsftpd server(certificates().selfSigned, dir.path());
+  Vsftpd server(certificates().selfSigned, dir.path());
   ASSERT_TRUE(server.up()) << server.output().toStdString();
   ftp.setSecurity("explicit");
   ftp.setTlsFingerprint(TestCertificates::fingerprint(certificates().selfSigned));
-  ftp.setPort(server.port());
-  const int before = rec.done;
-  ftp.Connect("127.0.0.1", "anonymous", "guest");
-  ASSERT_TRUE(waitUntil([&] { return rec.done > before; }, 15000)) << rec.traces.join("\n").toStdString();
-  ASSERT_EQ(rec.lastCode, 0) << rec.traces.join("\n").toStdString();
+  ASSERT_EQ(connect(server.port(), "anonymous", "guest"), "0") << rec.traces.join("\n").toStdString();
   for (const bool passive : {true, false}) {
     SCOPED_TRACE(passive ? "passive" : "active");
     ftp.setPassive(passive);
     const QString name = passive ? "p.dat" : "a.dat";
     const QByteArray bytes = QByteArray(70000, passive ? 'p' : 'a');
-    ftp.setFiletype("I");
     EXPECT_EQ(run([&] { ftp.PutFile("up/" + name, rec.feed(bytes)); }), 0) << rec.traces.join("\n").toStdString();
     EXPECT_EQ(stored("up/" + name), bytes);
     rec.dirLines.clear();

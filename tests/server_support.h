@@ -1,9 +1,11 @@
-// TLS fixtures shared by the control's and the upload's tests: certificates
-// made with the openssl command, the test FTP server (tests/upload/ftpd.py,
-// pyftpdlib) with or without TLS, and vsftpd started as a listener of its
-// own on a free loopback port. Servers are stopped by their PID.
+// What the FTP control's and the upload's tests share: the application
+// object, a bounded wait on the event loop, files, free loopback ports,
+// certificates made with the openssl command, and the test servers
+// (tests/upload/ftpd.py on pyftpdlib, and vsftpd), each listening on a free
+// port of 127.0.0.1 and stopped by its PID.
 #pragma once
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,6 +14,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -20,19 +23,73 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 
-namespace tlstest {
+#include "tests/test_application.h"
 
-inline bool waitFor(const std::function<bool()>& pred, int ms = 15000) {
+// Readable failure output for Qt texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '[' << l.join(" | ").toStdString() << ']'; }
+inline void PrintTo(const QByteArray& b, std::ostream* os) { *os << '"' << b.toStdString() << '"'; }
+
+namespace servertest {
+
+// The application object, once per process (QApplication where a test shows
+// a widget).
+template <class App = QCoreApplication>
+void ensureApp() {
+  quill::test::testApplication<App>();
+}
+
+// Runs the event loop until pred() holds or the time is up.
+inline bool waitUntil(const std::function<bool()>& pred, int ms = 10000) {
   QElapsedTimer t;
   t.start();
   while (!pred()) {
     if (t.elapsed() > ms) return false;
     QEventLoop loop;
-    QTimer::singleShot(5, &loop, &QEventLoop::quit);
+    QTimer::singleShot(2, &loop, &QEventLoop::quit);
     loop.exec();
   }
   return true;
+}
+
+// Lets the event loop run for a while (to show that something does NOT happen).
+inline void settle(int ms = 150) { waitUntil([] { return false; }, ms); }
+
+inline QString programDir() { return qEnvironmentVariable("QUILLANT_PROGRAM_DIR"); }
+
+inline void writeFile(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  if (f.open(QIODevice::WriteOnly)) f.write(bytes);
+}
+
+inline QByteArray readFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// n bytes in which every byte value occurs.
+inline QByteArray binaryBytes(int n) {
+  QByteArray b(n, Qt::Uninitialized);
+  for (int i = 0; i < n; ++i) b[i] = char((unsigned(i) * 131u + unsigned(i) / 7u) & 255u);
+  return b;
+}
+
+// A free TCP port on 127.0.0.1 (free when asked; a server takes it next, or
+// nobody listens on it).
+inline quint16 freePort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+// Ends a server the test started: SIGTERM to its PID, then SIGKILL.
+inline void stopByPid(QProcess& p) {
+  if (p.state() == QProcess::NotRunning) return;
+  ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+  if (!p.waitForFinished(3000)) p.kill(), p.waitForFinished(3000);
 }
 
 // Runs a program to its end; its standard output, or nothing when it failed.
@@ -79,13 +136,9 @@ class TestCertificates {
     return runTool("openssl", QStringList{"req", "-newkey", "rsa:2048", "-nodes"} + args).has_value();
   }
   bool issue(const QString& pem, const QString& name, const QString& days) {
-    const QString key = pem + ".key", csr = pem + ".csr";
-    const QString san = QRegularExpression("^[0-9.]+$").match(name).hasMatch() ? "IP:" + name : "DNS:" + name;
-    const QString ext = pem + ".ext";
-    QFile e(ext);
-    if (!e.open(QIODevice::WriteOnly)) return false;
-    e.write(("subjectAltName=" + san + "\n").toUtf8());
-    e.close();
+    const QString key = pem + ".key", csr = pem + ".csr", ext = pem + ".ext";
+    const bool ip = QRegularExpression("^[0-9.]+$").match(name).hasMatch();
+    writeFile(ext, ("subjectAltName=" + QString(ip ? "IP:" : "DNS:") + name + "\n").toUtf8());
     if (!req({"-keyout", key, "-out", csr, "-subj", "/CN=" + name})) return false;
     if (!runTool("openssl", {"x509", "-req", "-in", csr, "-CA", ca, "-CAkey", dir_.path() + "/ca.key",
                             "-CAcreateserial", "-out", pem, "-days", days, "-extfile", ext}))
@@ -94,13 +147,19 @@ class TestCertificates {
     return true;
   }
   static void append(const QString& to, const QString& from) {
-    QFile in(from), out(to);
-    if (in.open(QIODevice::ReadOnly) && out.open(QIODevice::Append)) out.write(in.readAll());
+    QFile out(to);
+    if (out.open(QIODevice::Append)) out.write(readFile(from));
   }
 
   QTemporaryDir dir_;
   bool ok_ = false;
 };
+
+// The certificates, made once per test process.
+inline TestCertificates& certificates() {
+  static TestCertificates certs;
+  return certs;
+}
 
 // tests/upload/ftpd.py (user "user", password "pw") serving `root`, with
 // its options; its log's lines by kind.
@@ -109,17 +168,15 @@ class TestFtpd {
   explicit TestFtpd(const QString& root, const QStringList& options = {}) {
     QDir().mkpath(root);
     QObject::connect(&proc_, &QProcess::readyReadStandardOutput, [this] { log_ += proc_.readAllStandardOutput(); });
-    proc_.start("/usr/bin/python3", QStringList{qEnvironmentVariable("QUILLANT_SOURCE_DIR") + "/tests/upload/ftpd.py", root} + options);
+    const QString script = qEnvironmentVariable("QUILLANT_SOURCE_DIR") + "/tests/upload/ftpd.py";
+    proc_.start("/usr/bin/python3", QStringList{script, root} + options);
     static const QRegularExpression re("starting FTP server on 127\\.0\\.0\\.1:(\\d+)");
-    waitFor([&] {
+    waitUntil([&] {
       port_ = re.match(QString::fromUtf8(log_)).captured(1);
       return !port_.isEmpty() || proc_.state() == QProcess::NotRunning;
-    });
+    }, 15000);
   }
-  ~TestFtpd() {
-    ::kill(static_cast<pid_t>(proc_.processId()), SIGTERM);
-    if (!proc_.waitForFinished(3000)) proc_.kill();
-  }
+  ~TestFtpd() { stopByPid(proc_); }
   const QString& port() const { return port_; }
   const QByteArray& log() const { return log_; }
   // Log lines of one kind ("CMD ", "INCOMPLETE ", "DISCONNECT"), without the kind.
@@ -130,16 +187,6 @@ class TestFtpd {
     return out;
   }
   QStringList commands() const { return events("CMD "); }
-  // Each stored file with the TYPE in effect when its STOR came.
-  std::map<QString, QString> typeOfEachStore() const {
-    std::map<QString, QString> types;
-    QString type = "A";
-    for (const QString& c : commands()) {
-      if (c.startsWith("TYPE ")) type = c.mid(5);
-      if (c.startsWith("STOR ")) types[c.mid(5)] = type;
-    }
-    return types;
-  }
 
  private:
   QProcess proc_;
@@ -147,16 +194,9 @@ class TestFtpd {
   QString port_;
 };
 
-// A free TCP port on 127.0.0.1 (free when asked; a server takes it next).
-inline quint16 freePort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  return probe.serverPort();
-}
-
 // vsftpd with TLS required and TLS session reuse required on data
 // connections, anonymous log-in (any password), writable folder "up".
-// Runs as the user who starts it, in the foreground, stopped by its PID.
+// Runs as the user who starts it, in the foreground.
 class Vsftpd {
  public:
   static constexpr const char* kProgram = "/usr/sbin/vsftpd";
@@ -176,25 +216,19 @@ class Vsftpd {
         {"force_anon_logins_ssl", "YES"}, {"force_anon_data_ssl", "YES"}, {"require_ssl_reuse", "YES"},
         {"rsa_cert_file", pem}, {"rsa_private_key_file", pem}, {"seccomp_sandbox", "NO"},
         {"secure_chroot_dir", dir_.path()}, {"xferlog_enable", "NO"}};
-    QFile f(dir_.path() + "/vsftpd.conf");
-    if (!f.open(QIODevice::WriteOnly)) return;
-    for (const auto& [k, v] : conf) f.write((k + "=" + v + "\n").toUtf8());
-    f.close();
+    QByteArray text;
+    for (const auto& [k, v] : conf) text += (k + "=" + v + "\n").toUtf8();
+    writeFile(dir_.path() + "/vsftpd.conf", text);
     proc_.setProcessChannelMode(QProcess::MergedChannels);
-    proc_.start(kProgram, {f.fileName()});
-    up_ = waitFor([&] {
+    proc_.start(kProgram, {dir_.path() + "/vsftpd.conf"});
+    up_ = waitUntil([&] {
       if (proc_.state() == QProcess::NotRunning) return true;
       QTcpSocket s;
       s.connectToHost(QHostAddress::LocalHost, port_);
       return s.waitForConnected(200);
-    }) && proc_.state() == QProcess::Running;
+    }, 15000) && proc_.state() == QProcess::Running;
   }
-  ~Vsftpd() {
-    if (proc_.state() == QProcess::NotRunning) return;
-    ::kill(static_cast<pid_t>(proc_.processId()), SIGTERM);
-    if (!proc_.waitForFinished(3000)) proc_.kill();
-    proc_.waitForFinished(3000);
-  }
+  ~Vsftpd() { stopByPid(proc_); }
   bool up() const { return up_; }
   QString port() const { return QString::number(port_); }
   QString output() { return QString::fromUtf8(proc_.readAll()); }
@@ -206,4 +240,4 @@ class Vsftpd {
   bool up_ = false;
 };
 
-}  // namespace tlstest
+}  // namespace servertest
