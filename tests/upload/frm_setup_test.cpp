@@ -12,13 +12,14 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTemporaryDir>
 
 #include "../generator/test_project.h"
 #include "common/automation_error.h"
+#include "upload_test_support.h"
 
 using namespace quill;
 using test::RecordingPrompter;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -37,37 +38,30 @@ const char* const kFullFtp =
     "PassMode=\"1\" TxtFile=\"htm html\" FirewallFlag=\"0\" FirewallType=\"2\" FirewallIP=\"\" FirewallUser=\"\" "
     "FirewallPassword=\"\"/>";
 
-std::string readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class SetupDialogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  SetupDialogTest() {
     test::qtApplication();
     cvDomDoc::setDebugFlag(false);
-    folder_ = fs::temp_directory_path() / ("quillant-setup-" + std::to_string(::getpid()) + "-" +
-                                           std::to_string(counter_++));
-    fs::create_directories(folder_);
     captions_ = textToNode(kCaptions);
     context.formsNode = captions_->node("forms", Missing::Raise);
   }
-  void TearDown() override {
-    cvDomDoc::setDebugFlag(false);
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
+  ~SetupDialogTest() override { cvDomDoc::setDebugFlag(false); }
 
   // Writes ProjectDef.prj with this Setup content and loads it as the
   // program does (the store is strict from then on).
   void loadProjectWith(const std::string& setupContent) {
     auto doc = cvDomDoc::create();
     doc->setRoot(textToNode("<Project><Scripts/><Setup>" + setupContent + "</Setup></Project>"));
-    doc->saveDoc(projectFile().string());
-    loadProject(context, projectFile().string());
+    doc->saveDoc(projectFile().toStdString());
+    loadProject(context, projectFile().toStdString());
   }
-  fs::path projectFile() const { return folder_ / "ProjectDef.prj"; }
+  QString projectFile() const { return folder_.path() + "/ProjectDef.prj"; }
+  DomNodeRef savedSetup() {
+    auto saved = cvDomDoc::create();
+    saved->readDoc(projectFile().toStdString());
+    return saved->root()->nodeAt(2);
+  }
 
   template <class T>
   T* find(const frmSetup& dialog, const char* name) {
@@ -77,8 +71,7 @@ class SetupDialogTest : public ::testing::Test {
   }
   QLineEdit* field(const frmSetup& dialog, const char* name) { return find<QLineEdit>(dialog, name); }
 
-  static inline int counter_ = 0;
-  fs::path folder_;
+  QTemporaryDir folder_;
   DomNodeRef captions_;
   ProjectContext context;
   RecordingPrompter prompter;
@@ -90,24 +83,17 @@ TEST_F(SetupDialogTest, ShowsCaptionsAndSettingsAndOkSavesEveryFieldInOrder) {
   loadProjectWith(kFullFtp);
   frmSetup dialog(context, prompter);
   EXPECT_EQ(dialog.windowTitle(), "T");
-  EXPECT_EQ(find<QLabel>(dialog, "SSTab1")->text(), "Page");
   auto* tabs = find<QTabWidget>(dialog, "SSTab2");
   EXPECT_EQ(tabs->tabText(0) + tabs->tabText(1) + tabs->tabText(2), "BEO");
-  EXPECT_EQ(find<QPushButton>(dialog, "Command1(1)")->text(), "C1");
-  EXPECT_EQ(find<QPushButton>(dialog, "Command1(0)")->text(), "OK");
-  EXPECT_EQ(find<QCheckBox>(dialog, "Check3")->text(), "PM");
-  EXPECT_EQ(find<QCheckBox>(dialog, "Check4")->text(), "FW");
-  QString labels;
-  for (const char* name : {"Label2(0)", "Label2(5)", "Label3(0)", "Label3(3)", "Label4(0)", "Label5(0)", "Label5(1)"})
-    labels += find<QLabel>(dialog, name)->text();
-  EXPECT_EQ(labels, "L0L5M0M3N0P0P1");
-  EXPECT_EQ(find<QCheckBox>(dialog, "Check5")->text(), "SY");
-
-  EXPECT_EQ(field(dialog, "Text1(1)")->text(), "ftp.shop.example");
+  const std::pair<const char*, const char*> texts[] = {
+      {"SSTab1", "Page"},     {"Command1(1)", "C1"},       {"Command1(0)", "OK"}, {"Check3", "PM"},
+      {"Check4", "FW"},       {"Check5", "SY"},            {"Label2(0)", "L0"},   {"Label2(5)", "L5"},
+      {"Label3(0)", "M0"},    {"Label3(3)", "M3"},         {"Label4(0)", "N0"},   {"Label5(0)", "P0"},
+      {"Label5(1)", "P1"},    {"Text1(1)", "ftp.shop.example"}, {"Text1(6)", "/www"}, {"Text3", "htm html"}};
+  for (const auto& [name, text] : texts)
+    EXPECT_EQ(find<QWidget>(dialog, name)->property("text"), text) << name;
   EXPECT_EQ(field(dialog, "Text1(4)")->echoMode(), QLineEdit::Password);
   EXPECT_EQ(field(dialog, "Text2(2)")->echoMode(), QLineEdit::Password);
-  EXPECT_EQ(field(dialog, "Text1(6)")->text(), "/www");
-  EXPECT_EQ(field(dialog, "Text3")->text(), "htm html");
   EXPECT_TRUE(find<QCheckBox>(dialog, "Check3")->isChecked());
   EXPECT_FALSE(find<QCheckBox>(dialog, "Check4")->isChecked());
   EXPECT_EQ(find<QComboBox>(dialog, "Combo3")->currentIndex(), 2);
@@ -132,9 +118,7 @@ TEST_F(SetupDialogTest, ShowsCaptionsAndSettingsAndOkSavesEveryFieldInOrder) {
 
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_TRUE(prompter.errors.empty());
-  auto saved = cvDomDoc::create();
-  saved->readDoc(projectFile().string());
-  EXPECT_EQ(nodeToText(*saved->root()->nodeAt(2)),
+  EXPECT_EQ(nodeToText(*savedSetup()),
             "<Setup><Ftp Ip=\"v0\" User=\"v2\" Password=\"v3\" Account=\"v4\" Port=\"v1\" ServerPath=\"v5\" "
             "PassMode=\"0\" TxtFile=\"v6\" FirewallFlag=\"1\" FirewallType=\"1\" FirewallIP=\"v7\" "
             "FirewallUser=\"v8\" FirewallPassword=\"v9\"/></Setup>");
@@ -186,66 +170,51 @@ TEST_F(SetupDialogTest, SecurityAndTheStoredPasswordChoiceAreShownAndSaved) {
   EXPECT_TRUE(readSecurityOptions(ftp).askPassword);
 }
 
-TEST_F(SetupDialogTest, CancelLeavesTheFileAsItWas) {
-  loadProjectWith(kFullFtp);
-  const std::string before = readBytes(projectFile());
-  frmSetup dialog(context, prompter);
-  field(dialog, "Text1(1)")->setText("changed");
-  find<QCheckBox>(dialog, "Check3")->setChecked(false);
-  find<QPushButton>(dialog, "Command1(1)")->click();
-  EXPECT_EQ(dialog.result(), QDialog::Rejected);
-  EXPECT_EQ(readBytes(projectFile()), before);
-  EXPECT_EQ(readFtpSettings(*context.setupNode).ip, "ftp.shop.example");
-}
-
 // Values that a control cannot take leave it as it was; the others load. A
-// stored value longer than the input limit is shown and saved whole.
-TEST_F(SetupDialogTest, UnconvertibleValuesAreSkippedAndLongValuesKept) {
+// stored value longer than the input limit is shown and saved whole. A
+// project without an Ftp node opens empty. Either way all settings are saved.
+TEST_F(SetupDialogTest, UnconvertibleValuesAreSkippedLongValuesKeptAndAMissingNodeMade) {
   const std::string longPath(150, 'p');
-  loadProjectWith("<Ftp Ip=\"h\" PassMode=\"yes\" FirewallFlag=\"\" FirewallType=\"7\" ServerPath=\"" + longPath +
-                  "\" FirewallIP=\"fw\"/>");
-  frmSetup dialog(context, prompter);
-  EXPECT_FALSE(find<QCheckBox>(dialog, "Check3")->isChecked());
-  EXPECT_FALSE(find<QCheckBox>(dialog, "Check4")->isChecked());
-  EXPECT_EQ(find<QComboBox>(dialog, "Combo3")->currentIndex(), -1);
-  EXPECT_EQ(field(dialog, "Text1(1)")->text(), "h");
-  EXPECT_EQ(field(dialog, "Text2(0)")->text(), "fw");
-  EXPECT_EQ(field(dialog, "Text1(6)")->text().size(), 150);
-  dialog.accept();
-  const FtpSettings saved = readFtpSettings(*context.setupNode);
-  EXPECT_EQ(saved.serverPath, longPath);
-  EXPECT_EQ(saved.passMode, "0");
-  EXPECT_EQ(saved.firewallType, "-1");
+  const std::string bad = "<Ftp Ip=\"h\" PassMode=\"yes\" FirewallFlag=\"\" FirewallType=\"7\" ServerPath=\"" +
+                          longPath + "\" FirewallIP=\"fw\"/>";
+  for (const std::string& ftp : {bad, std::string()}) {
+    SCOPED_TRACE(ftp);
+    const bool none = ftp.empty();
+    loadProjectWith(ftp);
+    frmSetup dialog(context, prompter);
+    EXPECT_FALSE(find<QCheckBox>(dialog, "Check3")->isChecked());
+    EXPECT_FALSE(find<QCheckBox>(dialog, "Check4")->isChecked());
+    EXPECT_EQ(find<QComboBox>(dialog, "Combo3")->currentIndex(), -1);
+    EXPECT_EQ(field(dialog, "Text1(1)")->text() + field(dialog, "Text2(0)")->text(), none ? "" : "hfw");
+    EXPECT_EQ(field(dialog, "Text1(6)")->text().size(), none ? 0 : 150);
+    dialog.accept();
+    EXPECT_TRUE(prompter.errors.empty());
+    const FtpSettings saved = readFtpSettings(*savedSetup());
+    EXPECT_EQ(saved.serverPath, none ? "" : longPath);
+    EXPECT_EQ(saved.passMode + " " + saved.firewallType, "0 -1");
+    EXPECT_EQ(savedSetup()->nodeAt(1)->attrs().size(), 13u);
+  }
 }
 
-// A project without an Ftp node opens empty and saves a complete one.
-TEST_F(SetupDialogTest, ProjectWithoutFtpNodeGetsOne) {
-  loadProjectWith("");
-  frmSetup dialog(context, prompter);
-  EXPECT_EQ(field(dialog, "Text1(1)")->text(), "");
-  EXPECT_EQ(find<QComboBox>(dialog, "Combo3")->currentIndex(), -1);
-  field(dialog, "Text1(1)")->setText("new.example");
-  dialog.accept();
-  EXPECT_TRUE(prompter.errors.empty());
-  EXPECT_EQ(dialog.result(), QDialog::Accepted);
-  auto saved = cvDomDoc::create();
-  saved->readDoc(projectFile().string());
-  EXPECT_EQ(readFtpSettings(*saved->root()->nodeAt(2)).ip, "new.example");
-  EXPECT_EQ(saved->root()->nodeAt(2)->nodeAt(1)->attrs().size(), 13u);
-}
-
-TEST_F(SetupDialogTest, AFileThatCannotBeSavedIsReportedAndTheDialogStays) {
+// Cancel leaves the file as it was; a file that cannot be saved is reported
+// and the dialog stays, with what was typed kept in memory.
+TEST_F(SetupDialogTest, CancelAndAFailedSaveLeaveTheFileAsItWas) {
   loadProjectWith(kFullFtp);
-  frmSetup dialog(context, prompter);
-  dialog.show();
-  field(dialog, "Text1(1)")->setText("kept in memory");
-  fs::remove(projectFile());
-  fs::create_directory(projectFile());  // the save cannot replace a folder, whoever runs the test
-  find<QPushButton>(dialog, "Command1(0)")->click();
-  ASSERT_EQ(prompter.errors.size(), 1u);
-  EXPECT_EQ(prompter.errors[0], "Path/File access error\r\n" + projectFile().string());
-  EXPECT_TRUE(dialog.isVisible());
-  EXPECT_EQ(readFtpSettings(*context.setupNode).ip, "kept in memory");
+  const QByteArray before = uploadtest::readFile(projectFile());
+  for (const bool cancel : {true, false}) {
+    frmSetup dialog(context, prompter);
+    dialog.show();
+    field(dialog, "Text1(1)")->setText("typed");
+    find<QCheckBox>(dialog, "Check3")->setChecked(false);
+    if (!cancel) QFile::remove(projectFile()), QDir().mkdir(projectFile());  // a folder cannot be replaced
+    find<QPushButton>(dialog, cancel ? "Command1(1)" : "Command1(0)")->click();
+    EXPECT_EQ(dialog.isVisible(), !cancel);
+    if (cancel) EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    if (cancel) EXPECT_EQ(uploadtest::readFile(projectFile()), before);
+    EXPECT_EQ(readFtpSettings(*context.setupNode).ip, cancel ? "ftp.shop.example" : "typed");
+  }
+  const std::string failed = "Path/File access error\r\n" + projectFile().toStdString();
+  EXPECT_EQ(prompter.errors, std::vector<std::string>{failed});
 }
 
 TEST_F(SetupDialogTest, AMissingCaptionStopsTheDialog) {
