@@ -145,8 +145,7 @@ TEST_F(FtpServer, CertificatesAreCheckedBeforeTheLogIn) {
   struct Case {
     QString pem;
     bool trustTestAuthority;
-    QString pin;
-    QString expected;  // "0", or what the refusal must say
+    QString pin, expected;  // expected: "0", or what the refusal must say
   } cases[] = {
       {c.selfSigned, false, "", "it is self-signed"},
       {c.selfSigned, false, wrongPin, "it is not the certificate pinned for this server"},

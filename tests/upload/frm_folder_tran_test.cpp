@@ -31,13 +31,15 @@ class RecordingPrompter : public quill::Prompter {
     return note("password: " + text), password;
   }
   std::optional<std::string> password;
-  std::vector<std::pair<std::string, bool>> messages;
+  std::vector<std::pair<std::string, bool>> messages;  // text, window visible
   QWidget* window = nullptr;
   bool answer = false;
 
  private:
   void note(const std::string& m) { messages.emplace_back(m, window && window->isVisible()); }
 };
+
+using Messages = std::vector<std::pair<std::string, bool>>;
 
 class UploadWindow : public ::testing::Test {
  protected:
@@ -55,8 +57,13 @@ class UploadWindow : public ::testing::Test {
   }
   // A window on the test server, with settings overridden by `ftp`.
   std::unique_ptr<frmFolderTran> window(const TestFtpd& server, const std::map<std::string, std::string>& ftp = {}) {
+    writeProject(dir.path() + "/project", server.port(), ftp);
+    return reopen();
+  }
+  // A window on the project as it is saved.
+  std::unique_ptr<frmFolderTran> reopen() {
     context.projectDoc = quill::cvDomDoc::create();
-    context.projectDoc->readDoc(writeProject(dir.path() + "/project", server.port(), ftp));
+    context.projectDoc->readDoc(dir.path().toStdString() + "/project/ProjectDef.prj");
     context.setupNode = context.projectDoc->root()->node("Setup", quill::Missing::Raise);
     auto w = std::make_unique<frmFolderTran>(context, dir.path().toStdString() + "/Output", prompter);
     prompter.window = w.get();
@@ -85,7 +92,7 @@ TEST_F(UploadWindow, ShowsProgressThenTheOutcomeOnceHidden) {
   for (const char* name : {"Animation1", "CtlFtpUL1"}) EXPECT_NE(w->findChild<QObject*>(name), nullptr) << name;
   w->show();
   ASSERT_TRUE(waitForMessage());
-  EXPECT_EQ(prompter.messages, (decltype(prompter.messages){{"info: Done.", false}}));
+  EXPECT_EQ(prompter.messages, (Messages{{"info: Done.", false}}));
   EXPECT_TRUE(progress.contains("8192/300000") && progress.contains("300000/300000")) << progress.join(' ').toStdString();
   EXPECT_EQ(readFile(remote + "/site/img/big.gif"), binaryBytes(300000));
 
@@ -96,14 +103,14 @@ TEST_F(UploadWindow, ShowsProgressThenTheOutcomeOnceHidden) {
     auto syncing = window(server, {{"ServerPath", "/synced"}, {"SyncMode", "1"}, {"Parallel", "2"}});
     syncing->show();
     ASSERT_TRUE(waitForMessage());
-    EXPECT_EQ(prompter.messages, (decltype(prompter.messages){{std::string("info: Done.\r\n") + sent, false}}));
+    EXPECT_EQ(prompter.messages, (Messages{{std::string("info: Done.\r\n") + sent, false}}));
     EXPECT_TRUE(syncing->findChild<QLabel*>("Label2")->text().startsWith("To send: ")) << sent;
   }
 
   auto failing = window(server, {{"Password", "wrong"}});
   failing->show();
   ASSERT_TRUE(waitForMessage());
-  EXPECT_EQ(prompter.messages, (decltype(prompter.messages){{"error: Failed:\r\nAuthentication failed.", false}}));
+  EXPECT_EQ(prompter.messages, (Messages{{"error: Failed:\r\nAuthentication failed.", false}}));
 }
 
 // Cancel refused: the upload goes on. The close box asks the same question;
@@ -135,8 +142,8 @@ TEST_F(UploadWindow, CancelAsksFirstAndTheCloseBoxIsACancel) {
   EXPECT_FALSE(fileIsOpen());
   EXPECT_TRUE(waitUntil([&] { return server.events("DISCONNECT").size() == 2; }, 5000));
   EXPECT_FALSE(server.events("INCOMPLETE ").isEmpty());
-  waitUntil([] { return false; }, 300);
-  EXPECT_EQ(prompter.messages, (decltype(prompter.messages){{"confirm: Abort?", true}, {"confirm: Abort?", true}}));
+  settle(300);
+  EXPECT_EQ(prompter.messages, (Messages{{"confirm: Abort?", true}, {"confirm: Abort?", true}}));
 }
 
 TEST_F(UploadWindow, AnUploadThatCannotStartSaysWhyAndHides) {
@@ -144,7 +151,7 @@ TEST_F(UploadWindow, AnUploadThatCannotStartSaysWhyAndHides) {
   auto w = window(server, {{"ServerPath", "<none>"}});
   w->show();
   ASSERT_TRUE(waitForMessage());
-  EXPECT_EQ(prompter.messages, (decltype(prompter.messages){{"error: Wrong AttrName of ServerPath", true}}));
+  EXPECT_EQ(prompter.messages, (Messages{{"error: Wrong AttrName of ServerPath", true}}));
   EXPECT_FALSE(w->isVisible());
   EXPECT_TRUE(server.commands().isEmpty());
 
@@ -168,8 +175,8 @@ TEST_F(UploadWindow, AsksForThePasswordAndOffersToTrustTheCertificate) {
   prompter.password = std::nullopt;
   w->show();
   ASSERT_TRUE(waitUntil([&] { return !w->isVisible(); }, 20000));
-  waitUntil([] { return false; }, 200);
-  EXPECT_EQ(prompter.messages, (decltype(prompter.messages){{"password: Password for user on 127.0.0.1:", true}}));
+  settle(200);
+  EXPECT_EQ(prompter.messages, (Messages{{"password: Password for user on 127.0.0.1:", true}}));
   EXPECT_TRUE(server.commands().isEmpty());
 
   w = window(server, tls);
@@ -183,18 +190,10 @@ TEST_F(UploadWindow, AsksForThePasswordAndOffersToTrustTheCertificate) {
       << prompter.messages[1].first;
   EXPECT_TRUE(prompter.messages[2].first.starts_with("confirm: The certificate of 127.0.0.1 is not trusted: it is self-signed."));
   EXPECT_NE(prompter.messages[2].first.find(fp), std::string::npos);
-  auto saved = quill::cvDomDoc::create();
-  saved->readDoc(dir.path().toStdString() + "/project/ProjectDef.prj");
-  const quill::DomNodeRef ftp = saved->root()->node("Setup", quill::Missing::Raise)->node("Ftp", quill::Missing::Raise);
+  auto again = reopen();  // the next upload, with the project as it was saved
+  const quill::DomNodeRef ftp = context.setupNode->node("Ftp", quill::Missing::Raise);
   EXPECT_EQ(*ftp->attrTable().find("TlsFingerprint"), fp);
   EXPECT_EQ(*ftp->attrTable().find("Password"), "");
-
-  // The next upload, with the project as it was saved.
-  context.projectDoc = saved;
-  context.setupNode = saved->root()->node("Setup", quill::Missing::Raise);
-  auto again = std::make_unique<frmFolderTran>(context, dir.path().toStdString() + "/Output", prompter);
-  prompter.window = again.get();
-  prompter.messages.clear();
   again->show();
   ASSERT_TRUE(waitUntil([&] { return prompter.messages.size() >= 2; }, 20000));
   EXPECT_EQ(prompter.messages.back().first, "info: Done.");

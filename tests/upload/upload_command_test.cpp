@@ -57,24 +57,6 @@ class UploadCommand : public ::testing::Test {
   QString remote = dir.path() + "/remote";
 };
 
-TEST_F(UploadCommand, PublishesWithOneLinePerFileAndChangesNothingInTheProject) {
-  TestFtpd server(remote);
-  writeProject(project, server.port());
-  const QByteArray before = readFile(prj);
-  const Outcome o = run({"--upload", prj});
-  ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
-  QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
-  ASSERT_EQ(lines.size(), 5) << o.out.toStdString();
-  EXPECT_EQ(lines.takeFirst(), "Uploading " + project + "/Output/ to /site on 127.0.0.1:" + server.port());
-  EXPECT_TRUE(QRegularExpression("^Uploaded 3 files, 320013 bytes in \\d+\\.\\d s$").match(lines.takeLast()).hasMatch());
-  lines.sort();
-  EXPECT_EQ(lines, QStringList({"Index.htm 13 bytes", "big.bin 300000 bytes", "img/logo.gif 20000 bytes"}));
-  EXPECT_FALSE(o.out.contains('\r') || o.out.contains('\x1b'));  // not a terminal: nothing redrawn
-  EXPECT_EQ(o.err, "");
-  EXPECT_EQ(readFile(remote + "/site/img/logo.gif"), binaryBytes(20000));
-  EXPECT_EQ(readFile(prj), before);
-}
-
 TEST_F(UploadCommand, FailuresEndWithStatusOneAndSayWhy) {
   const QString deadPort = QString::number(freePort());  // nobody listens on it
   TestFtpd server(remote);
@@ -105,16 +87,33 @@ TEST_F(UploadCommand, FailuresEndWithStatusOneAndSayWhy) {
   EXPECT_TRUE(run({"--help"}).out.contains("quillant --upload [--sync] [--dry-run] [--parallel N] PROJECT_FOLDER/ProjectDef.prj"));
 }
 
-// Sync from the command line, then from the settings: the plan first, what
-// was sent and deleted, and the totals; a dry run lists and changes nothing.
-TEST_F(UploadCommand, SyncSaysWhatItWillDoAndADryRunOnlySays) {
+// A plain publish prints one line per file and changes nothing in the
+// project. Sync from the command line, then from the settings: the plan
+// first, what was sent and deleted, and the totals; a dry run lists and
+// changes nothing.
+TEST_F(UploadCommand, PublishesPlainOrInSyncAndADryRunOnlySays) {
   TestFtpd server(remote);
   writeProject(project, server.port());
-  Outcome o = run({"--upload", "--sync", "--parallel", "2", prj});
+  const QByteArray before = readFile(prj);
+  Outcome o = run({"--upload", prj});
   ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
   QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 5) << o.out.toStdString();
+  const QString uploading = "Uploading " + project + "/Output/ to /site on 127.0.0.1:" + server.port();
+  EXPECT_EQ(lines.takeFirst(), uploading);
+  EXPECT_TRUE(QRegularExpression("^Uploaded 3 files, 320013 bytes in \\d+\\.\\d s$").match(lines.takeLast()).hasMatch());
+  lines.sort();
+  EXPECT_EQ(lines, QStringList({"Index.htm 13 bytes", "big.bin 300000 bytes", "img/logo.gif 20000 bytes"}));
+  EXPECT_FALSE(o.out.contains('\r') || o.out.contains('\x1b'));  // not a terminal: nothing redrawn
+  EXPECT_EQ(o.err, "");
+  EXPECT_TRUE(siteArrived());
+  EXPECT_EQ(readFile(prj), before);
+
+  o = run({"--upload", "--sync", "--parallel", "2", prj});
+  ASSERT_EQ(o.exitCode, 0) << o.err.toStdString();
+  lines = o.out.split('\n', Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), 7) << o.out.toStdString();
-  EXPECT_EQ(lines[0], "Uploading " + project + "/Output/ to /site on 127.0.0.1:" + server.port() + " (sync, 2 connections)");
+  EXPECT_EQ(lines[0], uploading + " (sync, 2 connections)");
   EXPECT_EQ(lines[1], "Note: there is no manifest on the server yet: every file is sent");
   EXPECT_EQ(lines[2], "To send: 3 files, 320013 bytes; unchanged: 0; to delete: 0");
   EXPECT_TRUE(QRegularExpression("^Uploaded 3 files, 320013 bytes in \\d+\\.\\d s; 0 unchanged, 0 deleted$").match(lines[6]).hasMatch());
@@ -139,7 +138,7 @@ TEST_F(UploadCommand, CtrlCEndsWithStatus130AndDropsTheConnection) {
   QElapsedTimer sinceInterrupt;
   const Outcome o = run({"--upload", prj}, QString(), [&](QProcess& p) {
     ASSERT_TRUE(waitUntil([&] { return server.commands().contains("STOR /site/big.bin"); }, 20000));
-    waitUntil([] { return false; }, 300);
+    settle(300);
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
     sinceInterrupt.start();
   });

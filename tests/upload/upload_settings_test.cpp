@@ -1,9 +1,11 @@
-// The upload settings turned into connection parameters: every firewall
-// kind, the text comparisons, and a setting that is missing.
+// The upload settings without any window or server: as the dialog reads and
+// writes them, and turned into connection parameters (every firewall kind,
+// the text comparisons, a setting that is missing).
 #include <gtest/gtest.h>
 
 #include "common/automation_error.h"
 #include "generator/upload/connection_parameters.h"
+#include "generator/upload/ftp_settings.h"
 
 namespace quill {
 namespace {
@@ -79,6 +81,34 @@ TEST(ConnectionParameters, AMissingSettingRaisesTheStoresError) {
     EXPECT_EQ(std::to_string(e.number()) + " " + e.description(), "10006 Wrong AttrName of Account");
   }
   EXPECT_FALSE(node->hasAttr("Account"));
+}
+
+// Reading creates nothing; writing keeps the places of the attributes there
+// and adds the missing ones (and a missing Ftp node) in writing order.
+TEST(FtpSettings, ReadAndWriteWhateverTheNodeHolds) {
+  const DomNodeRef setup = textToNode("<Setup><Other/><Ftp Port=\"2121\" Extra=\"x\" Ip=\"host\"/></Setup>");
+  FtpSettings s = readFtpSettings(*setup);
+  EXPECT_EQ(s.ip, "host");
+  EXPECT_EQ(s.port, "2121");
+  EXPECT_EQ(s.user, "");
+  EXPECT_EQ(nodeToText(*setup), "<Setup><Other/><Ftp Port=\"2121\" Extra=\"x\" Ip=\"host\"/></Setup>");
+
+  s.user = "u";
+  s.firewallType = "-1";
+  writeFtpSettings(*setup, s);
+  EXPECT_EQ(nodeToText(*setup),
+            "<Setup><Other/><Ftp Port=\"2121\" Extra=\"x\" Ip=\"host\" User=\"u\" Password=\"\" Account=\"\" "
+            "ServerPath=\"\" PassMode=\"\" TxtFile=\"\" FirewallFlag=\"\" FirewallType=\"-1\" FirewallIP=\"\" "
+            "FirewallUser=\"\" FirewallPassword=\"\"/></Setup>");
+
+  const DomNodeRef bare = textToNode("<Setup/>");
+  EXPECT_EQ(readFtpSettings(*bare).ip, "");
+  writeFtpSettings(*bare, s);
+  EXPECT_EQ(readFtpSettings(*bare).user, "u");
+  EXPECT_EQ(bare->nodeAt(1)->attrs(),
+            (std::vector<std::string>{"Ip", "User", "Password", "Account", "Port", "ServerPath", "PassMode",
+                                      "TxtFile", "FirewallFlag", "FirewallType", "FirewallIP", "FirewallUser",
+                                      "FirewallPassword"}));
 }
 
 }  // namespace
