@@ -61,7 +61,6 @@ TEST_F(UploadCommand, FailuresEndWithStatusOneAndSayWhy) {
   const QString deadPort = QString::number(freePort());  // nobody listens on it
   TestFtpd server(remote);
   const std::tuple<std::map<std::string, std::string>, bool, QString> cases[] = {
-      {{{"Password", "wrong"}}, true, "quillant: error: The upload failed:\nAuthentication failed.\n"},
       {{{"Port", deadPort.toStdString()}}, true,
        "quillant: error: The upload failed:\nCannot connect to 127.0.0.1:" + deadPort + ": Connection refused"},
       {{{"Password", "<none>"}}, true, "quillant: error: " + prj + ": Wrong AttrName of Password\n"},
