@@ -45,24 +45,21 @@ TEST(ConnectionParameters, FollowTheFirewallKind) {
     EXPECT_EQ(p.remoteHost, r.host);
     EXPECT_EQ(p.username, r.user);
     EXPECT_EQ(p.preCommand, r.pre);
-    EXPECT_EQ(p.password + "|" + p.account + "|" + p.port, "secret|acct|2121");
-    EXPECT_TRUE(p.passive);
+    // Without TLS settings: plain FTP with the stored password.
+    EXPECT_EQ(p.password + "|" + p.account + "|" + p.port + "|" + p.security + "|" + p.tlsFingerprint,
+              "secret|acct|2121||");
+    EXPECT_TRUE(p.passive && !p.askPassword);
   }
   for (const char* passMode : {"0", "", "true", "1 "})
     EXPECT_FALSE(connectionParameters(ftpNode("0", "0", passMode)).passive) << passMode;
 }
 
-// The TLS settings and AskPassword are read with their defaults: a project
-// without them is plain FTP with its stored password. AskPassword "1" sets
-// a stored password aside.
-TEST(ConnectionParameters, SecuritySettingsHaveDefaults) {
+// The TLS settings are read; AskPassword "1" sets a stored password aside.
+TEST(ConnectionParameters, SecuritySettingsAreRead) {
   DomNodeRef node = ftpNode("0", "0");
-  ConnectionParameters p = connectionParameters(node);
-  EXPECT_EQ(p.security + "|" + p.tlsFingerprint + "|" + p.password, "||secret");
-  EXPECT_FALSE(p.askPassword);
   for (const auto& [k, v] : {std::pair{"Security", "implicit"}, {"TlsFingerprint", "ab:cd"}, {"AskPassword", "1"}})
     node->loadAttr(k, v);
-  p = connectionParameters(node);
+  const ConnectionParameters p = connectionParameters(node);
   EXPECT_EQ(p.security + "|" + p.tlsFingerprint + "|" + p.password, "implicit|ab:cd|");
   EXPECT_TRUE(p.askPassword);
 }
