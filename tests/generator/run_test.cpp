@@ -23,11 +23,6 @@ std::string recordingScript(const std::string& tag) {
          "end\n";
 }
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string readTrace(const TestProject& p) { return readFile(p.folder() / "trace.txt"); }
 
 class RunTest : public ::testing::Test {
@@ -40,7 +35,7 @@ class RunTest : public ::testing::Test {
     generation.setImporter([this](const std::string& workbook, const std::string& db) {
       importedWorkbook = workbook;
       std::ofstream(db) << "db";
-      return importFailure;
+      return std::string();
     });
     generation.showCaptions();
     const std::string result = generation.printoutFile();
@@ -51,7 +46,6 @@ class RunTest : public ::testing::Test {
   ProjectContext context;
   RecordingDisplay display;
   RecordingPrompter prompter;
-  std::string importFailure;
   std::string explanation;
   std::string importedWorkbook;
   std::chrono::milliseconds stopGrace = RunPacer::kStopGrace;
@@ -75,16 +69,8 @@ TEST_F(RunTest, RunsSelectedEntriesInOrderWithTheProjectFolder) {
   EXPECT_FALSE(fs::exists(p.folder() / "Data.mdb"));  // removed at the end of a completed run
 }
 
-TEST_F(RunTest, ImportFailureStopsTheRunBeforeAnyScript) {
-  TestProject p;
-  p.writeScript("a.lua", recordingScript("a"));
-  p.writeProject({{"True", "a.lua", "A"}});
-  importFailure = "no workbook";
-  EXPECT_EQ(run(p), "Error on Excel2Access\r\nno workbook");
-  EXPECT_EQ(explanation.find("The workbook " + p.folderText() + "Data.xls could not be imported"), 0u);
-  EXPECT_EQ(readTrace(p), "");
-  EXPECT_TRUE(display.statusLines.empty());
-}
+// A failed import is run end to end in shop_test, a cancel between entries
+// in frm_client_main_test and startup_test.
 
 // Every way the first entry can end the run: the result, the plain sentence
 // that explains it, the debug text shown, and the second entry never runs;
@@ -131,17 +117,6 @@ TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndAnExplanationAndKeepTheDatabase
     EXPECT_EQ(readTrace(p), "");
     EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
   }
-}
-
-TEST_F(RunTest, CancelStopsBeforeTheNextEntry) {
-  TestProject p;
-  p.writeScript("a.lua", recordingScript("a"));
-  p.writeScript("b.lua", recordingScript("b"));
-  p.writeProject({{"True", "a.lua", "A"}, {"True", "b.lua", "B"}});
-  display.cancelAfterEntries = 1;  // cancelled while the first entry runs
-  EXPECT_EQ(run(p), "");
-  EXPECT_EQ(readTrace(p), "a:" + p.folderText() + "\n");  // that entry still finished
-  EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
 }
 
 // A long entry lets window events through while it runs; an entry that does
