@@ -49,7 +49,7 @@ TEST(frmStatus, ShowsTheRunWhyItFailedAndCancelsOnlyWhenConfirmed) {
   EXPECT_FALSE(pages->isVisible());
 
   // A failed run leaves the window up behind its message box, saying why.
-  const std::string why = "The script file /p/Script/Index.lua of the entry \"Index\" does not exist: restore it.";
+  const std::string why = "The script file /p/Script/Index.lua of the entry \"Index\" does not exist.";
   window.failed(why);
   EXPECT_EQ(window.findChild<QLabel*>("Label1")->text().toStdString(), why);
   EXPECT_TRUE(window.isVisible());
