@@ -126,46 +126,6 @@ TEST(Excel2Access, ReadsExcel95WorkbooksInTheirCodePage) {
   EXPECT_EQ(query(mdb, "SELECT * FROM SHEET1"), (std::vector<Row>{{S("日本語"), S("3")}}));
 }
 
-TEST(Excel2Access, BadWorkbooksGiveClearDescriptionsAndNoStaleCatalogue) {
-  TempDir dir;
-  const std::string mdb = dir / "Data.mdb";
-  auto attempt = [&](const std::string& xls) {
-    writeFile(mdb, "an earlier catalogue");
-    std::string err = excel2Access(xls, mdb);
-    EXPECT_FALSE(std::filesystem::exists(mdb)) << xls;
-    return err;
-  };
-  EXPECT_EQ(attempt(dir / "missing.xls"), "The workbook " + (dir / "missing.xls") + " does not exist.");
-  writeFile(dir / "empty.xls", "");
-  EXPECT_EQ(attempt(dir / "empty.xls"), "The workbook " + (dir / "empty.xls") + " is empty.");
-  writeFile(dir / "notes.xls", "Code,Name\nA1,Pen\n");
-  EXPECT_EQ(attempt(dir / "notes.xls"), "The file " + (dir / "notes.xls") + " is not an Excel workbook (.xls).");
-  // A zip package is read as the workbook it holds, whatever its name says.
-  writeFile(dir / "new.xls", std::string("PK\x03\x04", 4) + std::string(100, '\0'));
-  EXPECT_EQ(attempt(dir / "new.xls"), "The workbook " + (dir / "new.xls") +
-                                          " is damaged: it is not a complete zip package (Not a zip archive).");
-  writeFile(dir / "olebad.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(50, 'x'));
-  EXPECT_NE(attempt(dir / "olebad.xls").find("is damaged"), std::string::npos);
-
-  biff::Book charts;
-  charts.sheets.push_back({"Chart1", {}, 2, ""});
-  charts.save(dir / "charts.xls");
-  EXPECT_EQ(attempt(dir / "charts.xls"), "The workbook " + (dir / "charts.xls") + " has no worksheets.");
-
-  biff::Book locked;
-  locked.globals = biff::record(0x002F, std::string(54, '\1'));
-  locked.sheets.push_back({"S", {}, 0, biff::number(1, 0, 1)});
-  locked.save(dir / "locked.xls");
-  EXPECT_NE(attempt(dir / "locked.xls").find("protected by a password"), std::string::npos);
-
-  biff::Book cut;
-  cut.sheets.push_back({"S", {}, 0, biff::number(0, 0, 1) + biff::number(1, 0, 2)});
-  std::string stream = cut.stream();
-  cut.save(dir / "cut.xls", stream.substr(0, stream.size() - 10));
-  std::string err = excel2Access(dir / "cut.xls", mdb);
-  EXPECT_NE(err.find("is damaged"), std::string::npos) << err;
-}
-
 TEST(Excel2Access, ADatabaseThatCannotBeDeletedIsReported) {
   TempDir dir;
   biff::Book book;
