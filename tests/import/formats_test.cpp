@@ -334,8 +334,8 @@ TEST(WorkbookFormats, DamagedDisguisedAndHostileFilesAreRefusedClearly) {
       {"Data.xlsx", withPart("xl/worksheets/sheet1.xml", cells("1", "<c r=\"XFE1\"><v>1</v></c>")),
        "The workbook @ is damaged: worksheet \"S\" has a cell named \"XFE1\"."},
       {"Data.xlsx", ziptest::zip(bombParts),
-       "The workbook @ is refused: its part xl/worksheets/sheet1.xml unpacks to far more than its size on disk "
-       "suggests (a zip bomb?)."},
+       "The workbook @ is refused: its part xl/worksheets/sheet1.xml unpacks to far more than its size on "
+       "disk suggests (a zip bomb?)."},
       {"Data.xlsx", ziptest::zip(encryptedParts), locked},
       {"Data.ods", ziptest::zip(encryptedOds), locked},
       {"Data.ods", ziptest::zip(text),
