@@ -122,7 +122,9 @@ TEST_F(ShopTest, PagesOfRemovedItemsGoWithTheNextRun) {
   ASSERT_EQ(run().status, 0);
   ASSERT_TRUE(fs::exists(output("Detail_A2.htm")));
 
-  writeWorkbook({kTwoGroups[0]});  // A2 and the group Pots leave the workbook
+  // A2 and the group Pots leave the catalogue, which is now kept as .csv.
+  fs::remove(shop_ / "Data.xls");
+  writeBytes(shop_ / "Data.csv", "Code,Group,Name,Maker,Price,Flag,Description\nA1,Tools,Saw,Acme,10,0,d\n");
   const Result r = run();
   ASSERT_EQ(r.status, 0);
   EXPECT_THAT(r.out, HasSubstr("Removed 3 pages from Output that this run no longer makes: Detail_A2.htm, "
