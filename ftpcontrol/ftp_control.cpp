@@ -24,9 +24,24 @@
 // signals may run nested event loops, end the connection, abort, or (from
 // CommandDone) start the next operation; so after every emit the code reads
 // the state again instead of trusting what it held before.
+//
+// TLS. Explicit: Connect queues AUTH TLS before everything else; its 2xx
+// reply starts the handshake, and the next line (USER, or the firewall's
+// lines) goes out only once the connection is encrypted, so nothing of the
+// log-in ever crosses the network in clear. PBSZ 0 and PROT P follow the
+// log-in; once PROT P is accepted every data connection is TLS too, made
+// with the control connection's configuration, which carries its TLS session:
+// the data connection resumes it, as servers that insist on session reuse
+// (vsftpd's require_ssl_reuse) demand. Implicit: the control socket runs the
+// handshake before it reports the connection, then everything is as in
+// explicit mode after the handshake. A refusal of AUTH, PBSZ or PROT, a
+// failed handshake and a refused certificate close the connection
+// (DisConnected with a TLS code): there is no falling back to plain text.
 #include "ftpcontrol/ftp_control.h"
 
+#include <QCryptographicHash>
 #include <QLoggingCategory>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 #include <iterator>
@@ -171,7 +186,77 @@ QString accountFrom(const QString& v) {
   return v;
 }
 
+const QString kExplicit = QStringLiteral("explicit");
+const QString kImplicit = QStringLiteral("implicit");
+
+FtpSecurity securityFrom(const QString& v) {
+  const QString t = v.trimmed().toLower();
+  if (t.isEmpty()) return FtpSecurity::None;
+  if (t == kExplicit) return FtpSecurity::Explicit;
+  if (t == kImplicit) return FtpSecurity::Implicit;
+  throw AutomationError(kFtpInvalidSetting, "Security", "Invalid Security (\"\", \"explicit\" or \"implicit\")");
+}
+
+QString fingerprintFrom(const QString& v) {
+  requireSingleLines("TlsFingerprint", {v});
+  return v.trimmed();
+}
+
+QString normalisedFingerprint(const QString& v) {
+  QString out;
+  for (const QChar c : v)
+    if (c != QLatin1Char(':') && !c.isSpace()) out += c.toUpper();
+  return out;
+}
+
+// Certificate problems in words, each once, in the order they came.
+QString describeProblems(const QList<QSslError>& errors, const QString& host) {
+  QStringList parts;
+  for (const QSslError& e : errors) {
+    QString part;
+    switch (e.error()) {
+      case QSslError::SelfSignedCertificate:
+      case QSslError::SelfSignedCertificateInChain:
+        part = QStringLiteral("it is self-signed");
+        break;
+      case QSslError::CertificateExpired:
+        part = QStringLiteral("it expired on %1").arg(e.certificate().expiryDate().toString(Qt::ISODate));
+        break;
+      case QSslError::CertificateNotYetValid:
+        part = QStringLiteral("it is not valid before %1").arg(e.certificate().effectiveDate().toString(Qt::ISODate));
+        break;
+      case QSslError::HostNameMismatch: {
+        QStringList names = e.certificate().subjectInfo(QSslCertificate::CommonName);
+        for (const QString& n : e.certificate().subjectAlternativeNames().values()) names << n;
+        names.removeDuplicates();
+        part = QStringLiteral("it was issued for %1, not for %2")
+                   .arg(names.isEmpty() ? QStringLiteral("another name") : names.join(QStringLiteral(", ")), host);
+        break;
+      }
+      case QSslError::UnableToGetLocalIssuerCertificate:
+      case QSslError::UnableToGetIssuerCertificate:
+      case QSslError::UnableToVerifyFirstCertificate:
+      case QSslError::CertificateUntrusted:
+        part = QStringLiteral("its issuer is not trusted on this system");
+        break;
+      case QSslError::CertificateRevoked: part = QStringLiteral("it has been revoked"); break;
+      default: part = e.errorString(); break;
+    }
+    if (!parts.contains(part)) parts << part;
+  }
+  return parts.join(QStringLiteral("; "));
+}
+
 }  // namespace
+
+QString sha256Fingerprint(const QSslCertificate& certificate) {
+  return QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex(':').toUpper());
+}
+
+bool fingerprintMatches(const QString& pin, const QString& fingerprint) {
+  const QString a = normalisedFingerprint(pin);
+  return !a.isEmpty() && a == normalisedFingerprint(fingerprint);
+}
 
 // ---------------------------------------------------------------- basics
 
@@ -187,6 +272,10 @@ FtpControl::FtpControl(QObject* parent)
   connect(tcp1_, &TcpSocket::sent, this, &FtpControl::onControlSent);
   connect(tcp1_, &TcpSocket::closed, this, &FtpControl::onControlClosed);
   connect(tcp1_, &TcpSocket::error, this, &FtpControl::onControlError);
+  connect(tcp1_, &TcpSocket::encrypted, this, &FtpControl::onControlEncrypted);
+  connect(tcp1_, &TcpSocket::tlsErrors, this, [this](const QList<QSslError>& e) { onTlsErrors(*tcp1_, e); });
+  connect(tcp3_, &TcpSocket::tlsErrors, this, [this](const QList<QSslError>& e) { onTlsErrors(*tcp3_, e); });
+  connect(tcp3_, &TcpSocket::encrypted, this, &FtpControl::takeUpDataConnection);
   greetingTimer_->setSingleShot(true);
   connect(greetingTimer_, &QTimer::timeout, this, &FtpControl::closeForNoGreeting);
 
@@ -225,6 +314,8 @@ FtpControl::Verb FtpControl::verbOf(const QString& line) {
       {QLatin1String("PORT"), Verb::Port}, {QLatin1String("RETR"), Verb::Retr},
       {QLatin1String("STOR"), Verb::Stor}, {QLatin1String("APPE"), Verb::Appe},
       {QLatin1String("LIST"), Verb::List}, {QLatin1String("NLST"), Verb::Nlst},
+      {QLatin1String("AUTH"), Verb::Auth}, {QLatin1String("PBSZ"), Verb::Pbsz},
+      {QLatin1String("PROT"), Verb::Prot},
   };
   const QString word = line.left(4).trimmed().toUpper();
   for (const auto& [text, verb] : kVerbs)
@@ -241,6 +332,18 @@ bool FtpControl::isTransfer(Verb v) { return v == Verb::Retr || isUpload(v) || i
 void FtpControl::setAccount(const QString& v) { account_ = accountFrom(v); }
 void FtpControl::setFiletype(const QString& v) { filetype_ = filetypeFrom(v); }
 void FtpControl::setFileCode(const QString& v) { fileCode_ = fileCodeFrom(v); }
+void FtpControl::setSecurity(const QString& v) { security_ = securityFrom(v); }
+void FtpControl::setTlsFingerprint(const QString& v) { tlsFingerprint_ = fingerprintFrom(v); }
+void FtpControl::addCaCertificates(const QList<QSslCertificate>& certificates) { extraCaCertificates_ += certificates; }
+
+QString FtpControl::security() const {
+  switch (security_) {
+    case FtpSecurity::Explicit: return kExplicit;
+    case FtpSecurity::Implicit: return kImplicit;
+    case FtpSecurity::None: break;
+  }
+  return {};
+}
 
 void FtpControl::setSysCode(const QString& v) {
   const QString code = sysCodeFrom(v);
@@ -259,6 +362,9 @@ void FtpControl::writeProperties(PropertyBag& bag) const {
   bag.set("Account", Variant(account_.toStdString()));
   bag.set("Port", Variant(port_.toStdString()));
   bag.set("TransErrorEvent", Variant(transErrorEvent_));
+  // Only when set: a saved form of a plain-FTP control stays as it was.
+  if (security_ != FtpSecurity::None) bag.set("Security", Variant(security().toStdString()));
+  if (!tlsFingerprint_.isEmpty()) bag.set("TlsFingerprint", Variant(tlsFingerprint_.toStdString()));
 }
 
 void FtpControl::readProperties(const PropertyBag& bag) {
@@ -289,6 +395,8 @@ void FtpControl::readProperties(const PropertyBag& bag) {
   const QString account = accountFrom(text("Account", ""));
   const QString port = text("Port", "21");
   const bool transErrorEvent = flag("TransErrorEvent", false);
+  const FtpSecurity security = securityFrom(text("Security", ""));
+  const QString fingerprint = fingerprintFrom(text("TlsFingerprint", ""));
 
   noPwdAfterCd_ = noPwdAfterCd;
   preCommand_ = preCommand;
@@ -299,6 +407,8 @@ void FtpControl::readProperties(const PropertyBag& bag) {
   account_ = account;
   port_ = port;
   transErrorEvent_ = transErrorEvent;
+  security_ = security;
+  tlsFingerprint_ = fingerprint;
 }
 
 // ---------------------------------------------------------------- operations
@@ -359,13 +469,24 @@ void FtpControl::Connect(const QString& remoteHost, const QString& username, con
   firstAbortReply_.clear();
   outbox_ = {};
   password_ = password;
+  host_ = remoteHost.trimmed();
+  dataTls_ = false;
   operation_ = Operation::Connect;
   queue_.clear();
   resetTransfer();
+  if (security_ == FtpSecurity::Explicit) queueLine(QStringLiteral("AUTH TLS"));
   for (const QString& line : preCommands) queueLine(line);
   preCommandMode_ = !preCommands.isEmpty();
   if (preCommandMode_) queue_.push_back({QueuedCommand::Kind::EndOfPreCommands, {}});
   queueLine(QStringLiteral("USER ") + username);
+  if (security_ != FtpSecurity::None) {
+    queueLine(QStringLiteral("PBSZ 0"));
+    queueLine(QStringLiteral("PROT P"));
+  }
+  if (security_ == FtpSecurity::Implicit)
+    tcp1_->setTls(controlTlsSetup());
+  else
+    tcp1_->setTls(std::nullopt);
   replyDecoder_ = CodeConverter("UTF-8", iconvCodeName(sysCode_));
   lineBuffer_.clear();
   lineStart_ = 0;
@@ -532,7 +653,7 @@ void FtpControl::sendNext() {
     transfer_.finalReply.reset();
     setDataPhase(DataPhase::CommandSent);
     sendLine(next.line, state() + QStringLiteral(">>") + next.line);
-    if (held && transfer_.phase == DataPhase::CommandSent && tcp3_->isConnected()) openTransfer();
+    if (held && transfer_.phase == DataPhase::CommandSent && tcp3_->isConnected()) takeUpDataConnection();
     return;
   }
 }
@@ -589,6 +710,10 @@ void FtpControl::setLabel(const QString& text) {
 }
 
 void FtpControl::onControlConnected() {
+  if (tcp1_->isEncrypted()) {  // implicit TLS: the handshake is over
+    emit Trace(QStringLiteral("TLS ") + tcp1_->tlsDescription());
+    if (!acceptCertificate(*tcp1_)) return;
+  }
   setControlState(ControlState::Busy);  // the greeting is the first reply
   setLabel(QStringLiteral("Connected"));
   emit Connected();
@@ -667,6 +792,13 @@ void FtpControl::onPositiveReply(const QString& line) {
     return;
   }
   const int code = line.left(3).toInt();
+  const bool logIn = operation_ == Operation::Connect;  // our own AUTH, PBSZ, PROT; not a Quote's
+  if (logIn && verb_ == Verb::Auth) {
+    if (code >= 300) return closeForTls(kFtpTlsRefused, refusalText(line));
+    tcp1_->startTls(controlTlsSetup());  // the next line goes out once the connection is encrypted
+    return;
+  }
+  if (logIn && verb_ == Verb::Prot) dataTls_ = true;
   if (!preCommandMode_) {
     if (code == kReplyNeedPassword)
       queue_.push_front({QueuedCommand::Kind::Line, QStringLiteral("PASS ") + password_});
@@ -706,6 +838,11 @@ void FtpControl::onFailureReply(const QString& line) {
     keepFirstAbortReply(line);
     return;
   }
+  if (control_ == ControlState::Busy && operation_ == Operation::Connect &&
+      (verb_ == Verb::Auth || verb_ == Verb::Pbsz || verb_ == Verb::Prot)) {
+    closeForTls(kFtpTlsRefused, refusalText(line));
+    return;
+  }
   if (control_ == ControlState::AbortReplied) {
     finishAbort();
     return;
@@ -714,6 +851,13 @@ void FtpControl::onFailureReply(const QString& line) {
 }
 
 void FtpControl::onControlError(int number, const QString& text, const QString& where) {
+  if (isTlsFailure(socketErrorCode_)) return;  // the TLS reason stands
+  if (number == kSocketErrorBase + QAbstractSocket::SslHandshakeFailedError ||
+      number == kSocketErrorBase + QAbstractSocket::SslInternalError) {
+    socketErrorCode_ = kFtpTlsFailed;
+    socketErrorMessage_ = QStringLiteral("TLS with %1 failed: %2").arg(host_, text);
+    return;
+  }
   socketErrorCode_ = number;
   socketErrorMessage_ = text + QLatin1Char('(') + where + QLatin1Char(')');
 }
@@ -746,6 +890,11 @@ void FtpControl::closeDataSockets() {
 void FtpControl::prepareDataConnection() {
   setDataPhase(DataPhase::None);
   closeDataSockets();
+  // A passive connection runs its handshake as soon as it is made (the
+  // transfer command goes out at the same time); an active one only once
+  // the transfer command is out (takeUpDataConnection): some servers take
+  // anything the client says before that for the end of the connection.
+  tcp3_->setTls(dataTls_ && passive_ ? std::optional<TlsSetup>(dataTlsSetup()) : std::nullopt);
 }
 
 // The operation ends otherwise (a failure reply, an abort, a lost control
@@ -803,6 +952,22 @@ void FtpControl::onDataConnected() {
     // Some servers connect as soon as PORT arrives, before the transfer
     // command: hold the connection until that command has gone out.
     setDataPhase(DataPhase::Held);
+    return;
+  }
+  takeUpDataConnection();
+}
+
+// With PROT P in effect the transfer starts once the connection is
+// encrypted and shows the certificate the control connection accepted.
+void FtpControl::takeUpDataConnection() {
+  if (dataTls_ && !tcp3_->isEncrypted()) {
+    tcp3_->startTls(dataTlsSetup());  // `encrypted` brings us back here
+    return;
+  }
+  if (tcp3_->isEncrypted() && !acceptCertificate(*tcp3_)) {
+    onDataError(kFtpTlsCertificate, QStringLiteral("the data connection showed another certificate than the pinned one"),
+                QStringLiteral("Tcpip3_Connected"));
+    tcp3_->close();
     return;
   }
   openTransfer();
@@ -990,6 +1155,84 @@ void FtpControl::pumpUpload() {
 void FtpControl::shutDownUpload() {
   transfer_.upload = Upload::Off;
   tcp3_->shutdownSend();
+}
+
+}  // namespace quill
+
+namespace quill {
+
+// ---------------------------------------------------------------- TLS
+
+// Resumable sessions: the control connection's session is what its data
+// connections resume.
+TlsSetup FtpControl::controlTlsSetup() const {
+  QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+  if (!extraCaCertificates_.isEmpty()) c.setCaCertificates(QSslConfiguration::systemCaCertificates() + extraCaCertificates_);
+  c.setPeerVerifyMode(QSslSocket::VerifyPeer);
+  c.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
+  return {c, host_};
+}
+
+TlsSetup FtpControl::dataTlsSetup() const { return {tcp1_->sslConfiguration(), host_}; }
+
+void FtpControl::onControlEncrypted() {
+  emit Trace(QStringLiteral("TLS ") + tcp1_->tlsDescription());
+  if (!acceptCertificate(*tcp1_)) return;
+  sendNext();
+}
+
+// A pinned certificate stands in for the trust store's verdict, whatever
+// the verdict was; anything else is refused as the trust store says.
+void FtpControl::onTlsErrors(TcpSocket& socket, const QList<QSslError>& errors) {
+  QSslCertificate peer = socket.peerCertificate();
+  if (peer.isNull() && !errors.isEmpty()) peer = errors.first().certificate();
+  if (fingerprintMatches(tlsFingerprint_, sha256Fingerprint(peer))) {
+    socket.ignoreTlsErrors();
+    return;
+  }
+  if (&socket != tcp1_) return;  // the data connection fails; its error says why
+  const QString problem = !tlsFingerprint_.isEmpty()
+                              ? QStringLiteral("it is not the certificate pinned for this server")
+                              : describeProblems(errors, host_);
+  rejectCertificate(peer, problem);
+}
+
+// After a handshake the trust store accepted: a pin must still match.
+bool FtpControl::acceptCertificate(TcpSocket& socket) {
+  if (tlsFingerprint_.isEmpty()) return true;
+  const QSslCertificate peer = socket.peerCertificate();
+  if (fingerprintMatches(tlsFingerprint_, sha256Fingerprint(peer))) return true;
+  if (&socket == tcp1_) {
+    rejectCertificate(peer, QStringLiteral("it is not the certificate pinned for this server"));
+    tcp1_->close();
+  }
+  return false;
+}
+
+void FtpControl::rejectCertificate(const QSslCertificate& certificate, const QString& problem) {
+  const QString fingerprint = sha256Fingerprint(certificate);
+  socketErrorCode_ = kFtpTlsCertificate;
+  socketErrorMessage_ = QStringLiteral("the certificate of %1 was not accepted: %2 (SHA-256 fingerprint %3)")
+                            .arg(host_, problem, fingerprint);
+  emit Trace(socketErrorMessage_);
+  emit CertificateRejected(host_, problem, fingerprint);
+}
+
+// The reply to AUTH TLS, PBSZ or PROT that ends the connection, in words.
+QString FtpControl::refusalText(const QString& reply) const {
+  if (verb_ == Verb::Auth)
+    return QStringLiteral("%1 does not offer FTP over TLS (it answered AUTH TLS with \"%2\"); the connection was "
+                          "closed before the log-in")
+        .arg(host_, reply);
+  return QStringLiteral("%1 refused TLS for data connections (it answered %2 with \"%3\"); the connection was closed")
+      .arg(host_, verb_ == Verb::Pbsz ? QStringLiteral("PBSZ 0") : QStringLiteral("PROT P"), reply);
+}
+
+void FtpControl::closeForTls(int code, const QString& message) {
+  socketErrorCode_ = code;
+  socketErrorMessage_ = message;
+  emit Trace(message);
+  tcp1_->close();
 }
 
 }  // namespace quill

@@ -15,6 +15,8 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSslCertificate>
+#include <QSslError>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -26,13 +28,12 @@
 #include "common/ordered_map.h"
 #include "common/variant.h"
 #include "ftpcontrol/code_converter.h"
+#include "ftpcontrol/tcp_socket.h"
 
 class QTcpSocket;
 class QTimer;
 
 namespace quill {
-
-class TcpSocket;
 
 // Error numbers raised by the control.
 enum FtpError : int32_t {
@@ -47,6 +48,27 @@ constexpr int kFtpUnparsablePasv = -1;  // CommandDone: the PASV reply held no a
 constexpr int kFtpNotATransfer = -1;    // TransError: a data connection came up for no transfer
 constexpr int kFtpReplyTooLong = -2;    // DisConnected: a reply line grew past kMaxReplyLine
 constexpr int kFtpNoGreeting = -3;      // DisConnected: no greeting within the connect timeout
+// DisConnected, TLS: none of them passes by trying again.
+constexpr int kFtpTlsCertificate = -4;  // the server's certificate was not accepted
+constexpr int kFtpTlsRefused = -5;      // the server refused AUTH TLS, PBSZ or PROT
+constexpr int kFtpTlsFailed = -6;       // the TLS handshake failed (no TLS server, no common protocol)
+
+// True for the DisConnected codes above that trying again cannot mend.
+inline bool isTlsFailure(int code) { return code <= kFtpTlsCertificate && code >= kFtpTlsFailed; }
+
+// How the control connection is secured.
+enum class FtpSecurity : uint8_t {
+  None,      // plain FTP
+  Explicit,  // AUTH TLS after the greeting; PBSZ 0 and PROT P after the log-in
+  Implicit,  // TLS from the first byte (by convention on port 990)
+};
+
+// A certificate's SHA-256 fingerprint as `openssl x509 -fingerprint -sha256`
+// prints it: upper-case hex pairs separated by colons.
+QString sha256Fingerprint(const QSslCertificate& certificate);
+// Whether two fingerprints name the same certificate: letter case, colons
+// and blanks are not significant. An empty pin matches nothing.
+bool fingerprintMatches(const QString& pin, const QString& fingerprint);
 
 // Longest reply line (in bytes, without CR LF) the control accepts; a longer
 // one, or a server that never ends its line, closes the control connection.
@@ -115,6 +137,21 @@ class FtpControl : public QObject {
   int connectTimeout() const { return connectTimeout_; }
   void setConnectTimeout(int ms) { connectTimeout_ = ms; }
 
+  // "" (plain), "explicit" or "implicit"; any letter case. Others throw
+  // kFtpInvalidSetting "Security". Takes effect at the next Connect.
+  QString security() const;
+  void setSecurity(const QString& v);
+  FtpSecurity securityMode() const { return security_; }
+  // The SHA-256 fingerprint of the one certificate the server may show (any
+  // letter case, colons optional); empty: the system's trust store decides.
+  // A certificate that matches is accepted even when the trust store would
+  // not (self-signed, another name); one that does not is refused.
+  QString tlsFingerprint() const { return tlsFingerprint_; }
+  void setTlsFingerprint(const QString& v);  // kFtpInvalidSetting for CR or LF
+  // Certificates trusted besides the system's (not persisted; tests and
+  // private authorities).
+  void addCaCertificates(const QList<QSslCertificate>& certificates);
+
   // The text of the visible label: the last connection event.
   QString labelText() const { return labelText_; }
   void setMessageHandler(MessageHandler h) { messageHandler_ = std::move(h); }
@@ -176,6 +213,10 @@ class FtpControl : public QObject {
   void DirClose();
   void TransError(int ecode, const QString& description, const QString& where);
   void LabelChanged(const QString& text);
+  // The server's certificate was not accepted (before anything of the
+  // log-in was sent): the host, the problems in words and the certificate's
+  // SHA-256 fingerprint. DisConnected with kFtpTlsCertificate follows.
+  void CertificateRejected(const QString& host, const QString& problem, const QString& fingerprint);
 
  private:
   // The control connection. Transitions: Closed -Connect-> Connecting
@@ -205,7 +246,7 @@ class FtpControl : public QObject {
     Draining,  // source exhausted; the send side shuts down once the rest is out
   };
   // The verb of the last command line sent, as far as the control cares.
-  enum class Verb : uint8_t { Other, Pass, Pasv, Port, Retr, Stor, Appe, List, Nlst };
+  enum class Verb : uint8_t { Other, Pass, Pasv, Port, Retr, Stor, Appe, List, Nlst, Auth, Pbsz, Prot };
   static Verb verbOf(const QString& line);  // first four characters, trimmed, upper-cased
   static bool isUpload(Verb v);
   static bool isListing(Verb v);
@@ -277,10 +318,21 @@ class FtpControl : public QObject {
   void onControlClosed();
   void setLabel(const QString& text);
 
+  // TLS
+  TlsSetup controlTlsSetup() const;
+  TlsSetup dataTlsSetup() const;
+  void onControlEncrypted();
+  void onTlsErrors(TcpSocket& socket, const QList<QSslError>& errors);
+  [[nodiscard]] bool acceptCertificate(TcpSocket& socket);
+  void rejectCertificate(const QSslCertificate& certificate, const QString& problem);
+  void closeForTls(int code, const QString& message);
+  QString refusalText(const QString& reply) const;
+
   // data-connection transitions
   void setDataPhase(DataPhase next);
   void prepareDataConnection();
   void onDataConnected();
+  void takeUpDataConnection();
   void openTransfer();
   void abandonTransfer();
   void resetTransfer();
@@ -317,6 +369,9 @@ class FtpControl : public QObject {
   bool noPwdAfterCd_ = false;
   bool transErrorEvent_ = true;
   int connectTimeout_ = 0;
+  FtpSecurity security_ = FtpSecurity::None;
+  QString tlsFingerprint_;
+  QList<QSslCertificate> extraCaCertificates_;
   MessageHandler messageHandler_;
   QString labelText_;
 
@@ -327,6 +382,8 @@ class FtpControl : public QObject {
   Verb verb_ = Verb::Other;
   bool preCommandMode_ = false;  // pre-commands get no automatic PASS or ACCT
   QString password_;
+  QString host_;            // as given to Connect: the name the certificate must carry
+  bool dataTls_ = false;    // PROT P is in effect: data connections are TLS
   QTimer* greetingTimer_;  // runs from Connect to the first bytes received
   CodeConverter replyDecoder_;
   QByteArray lineBuffer_;    // received text not yet split into reply lines

@@ -2,17 +2,31 @@
 // (control connection, listening socket or data connection) and may carry
 // several connections one after the other. Events are Qt signals raised on
 // the owning thread in the order the network produced them.
+//
+// TLS: every connection is a QSslSocket, plain until told otherwise. With
+// setTls, the next connection (made or accepted) runs the client side of a
+// TLS handshake first and raises `connected` only once it is encrypted, so
+// that the owner sees a TLS connection exactly like a plain one. startTls
+// turns the connection under way into TLS (after AUTH TLS) and raises
+// `encrypted`. Certificate problems come as `tlsErrors`, raised while the
+// handshake waits: the handler accepts them with ignoreTlsErrors or leaves
+// them, and then the handshake fails (`error`, then `closed`).
 #pragma once
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslError>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 class QTcpServer;
 class QTcpSocket;
+class QSslSocket;
 
 namespace quill {
 
@@ -21,11 +35,33 @@ namespace quill {
 constexpr int kSocketErrorBase = 10000;
 constexpr int kInvalidSocketRequest = 10022;  // connectTo refused the request itself
 
+// What a TLS connection is made with: the configuration (trust store,
+// protocols, a session to resume) and the name the certificate must carry.
+struct TlsSetup {
+  QSslConfiguration configuration;
+  QString peerName;
+};
+
 class TcpSocket : public QObject {
   Q_OBJECT
  public:
   explicit TcpSocket(QObject* parent = nullptr);
   ~TcpSocket() override;
+
+  // TLS for the connections made or accepted from now on (nullopt: plain).
+  void setTls(std::optional<TlsSetup> setup) { tls_ = std::move(setup); }
+  // Starts the client side of a TLS handshake on the connection under way;
+  // `encrypted` follows, or `error` and `closed`.
+  void startTls(const TlsSetup& setup);
+  // Only from a `tlsErrors` handler: the handshake goes on despite them.
+  void ignoreTlsErrors();
+  bool isEncrypted() const;
+  // The connection's TLS configuration, with the session to resume (empty
+  // without a connection).
+  QSslConfiguration sslConfiguration() const;
+  QSslCertificate peerCertificate() const;
+  // "TLSv1.3 TLS_AES_256_GCM_SHA384", for traces.
+  QString tlsDescription() const;
 
   // Starts connecting. Throws AutomationError (kInvalidSocketRequest) when
   // the request itself is refused (empty host, port not a number in
@@ -76,11 +112,16 @@ class TcpSocket : public QObject {
   void accepting(QTcpSocket* newSocket, const QString& remoteIp, quint16 remotePort);
   void error(int number, const QString& text, const QString& where);
   void trace(const QString& text);
+  void encrypted();
+  void tlsErrors(const QList<QSslError>& errors);
 
  private:
-  void attach(QTcpSocket* socket);
+  void attach(QSslSocket* socket);
   void detach();
   void onConnected();
+  void onEncrypted();
+  void beginHandshake(const TlsSetup& setup);
+  qint64 unsent() const;
   void onReadyRead();
   void onBytesWritten();
   void onDisconnected();
@@ -89,8 +130,12 @@ class TcpSocket : public QObject {
   void finishClose();
   void postSent();
 
-  QTcpSocket* socket_ = nullptr;
+  QSslSocket* socket_ = nullptr;
   QTcpServer* server_ = nullptr;
+  std::optional<TlsSetup> tls_;
+  // The handshake under way raises `connected` (setTls) rather than
+  // `encrypted` (startTls) when it ends.
+  bool connectedAfterHandshake_ = false;
   bool closedRaised_ = false;
   bool sentPosted_ = false;
   bool waitingSent_ = false;

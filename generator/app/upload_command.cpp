@@ -22,6 +22,7 @@
 #include "generator/report/terminal_status.h"
 #include "generator/upload/connection_parameters.h"
 #include "generator/upload/ctl_ftp_ul.h"
+#include "generator/upload/password_source.h"
 #include "generator/upload/publish_options.h"
 #include "generator/upload/required.h"
 
@@ -162,12 +163,25 @@ void configure(CtlFtpUL& queue, const ConnectionParameters& c) {
   queue.setPort(QString::fromStdString(c.port));
   queue.setPreCommand(QString::fromStdString(c.preCommand));
   queue.setPassive(c.passive);
+  queue.setSecurity(QString::fromStdString(c.security));
+  queue.setTlsFingerprint(QString::fromStdString(c.tlsFingerprint));
+}
+
+// After a refused certificate: what it was, and the line that trusts it.
+void explainCertificate(std::ostream& err, const CtlFtpUL::RejectedCertificate& c, const std::string& projectPath) {
+  const std::string fp = c.fingerprint.toStdString();
+  err << "If " << fp << "\n"
+      << "is the SHA-256 fingerprint of your server's certificate (compare it with what your provider\n"
+         "shows, or on the server: openssl x509 -noout -fingerprint -sha256 -in CERTIFICATE), trust it\n"
+         "by adding this attribute to the Ftp node of "
+      << projectPath << ":\n  TlsFingerprint=\"" << fp << "\"" << std::endl;
 }
 
 // " (sync, 4 connections, dry run)" for what differs from a plain publish.
-std::string modeText(const PublishOptions& p, bool dryRun) {
+std::string modeText(const PublishOptions& p, bool dryRun, const std::string& security) {
   std::string parts;
   auto add = [&parts](const std::string& part) { parts += (parts.empty() ? "" : ", ") + part; };
+  if (!security.empty()) add(QString::fromStdString(security).toLower().toStdString() + " TLS");
   if (p.sync) add("sync");
   if (p.connections > 1) add(std::to_string(p.connections) + " connections");
   if (dryRun) add("dry run");
@@ -199,8 +213,16 @@ int runUploadCommand(const std::string& projectPath, const std::string& appFolde
     return 1;
   }
 
+  try {
+    job.connection.password = resolvePassword(PasswordSource::system(), job.connection.password,
+                                              job.connection.askPassword,
+                                              job.connection.username + "@" + job.connection.remoteHost);
+  } catch (const PasswordUnavailable& e) {
+    prompter.error(projectPath + ": " + e.what());
+    return 1;
+  }
   streams.out << "Uploading " << job.outputFolder << "/ to " << job.serverPath << " on "
-              << job.connection.remoteHost << ':' << job.connection.port << modeText(job.publish, options.dryRun)
+              << job.connection.remoteHost << ':' << job.connection.port << modeText(job.publish, options.dryRun, job.connection.security)
               << std::endl;
   auto queue = std::make_unique<CtlFtpUL>();
   const QString remoteRoot = QString::fromStdString(job.serverPath) + QLatin1Char('/');
@@ -262,6 +284,7 @@ int runUploadCommand(const std::string& projectPath, const std::string& appFolde
   }
   if (!errors->isEmpty()) {
     prompter.error(job.errOccured + "\r\n" + errors->toStdString());
+    if (queue->rejectedCertificate()) explainCertificate(streams.err, *queue->rejectedCertificate(), projectPath);
     return 1;
   }
   const PublishSummary& s = queue->summary();

@@ -4,6 +4,7 @@
 // stderr and answers questions with their default.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace quill {
@@ -28,6 +29,11 @@ class Prompter {
   // the exclamation icon rather than the critical one where icons differ.
   virtual bool confirmCaution(const std::string& text, const std::string& title = {}, bool defaultAnswer = false) {
     return confirm(text, title, defaultAnswer);
+  }
+  // Asks for a password, what is typed not shown; nullopt when cancelled
+  // or when there is nobody to ask (the default).
+  virtual std::optional<std::string> askPassword(const std::string& /*text*/, const std::string& /*title*/ = {}) {
+    return std::nullopt;
   }
 };
 

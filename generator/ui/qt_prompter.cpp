@@ -6,6 +6,8 @@
 #include "generator/ui/qt_prompter.h"
 
 #include <QApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 #include "generator/report/message_text.h"
@@ -49,6 +51,13 @@ bool QtPrompter::ask(QMessageBox::Icon icon, const std::string& text, const std:
   QMessageBox box(icon, titleOf(title), q(text), QMessageBox::Ok | QMessageBox::Cancel, owner(parent_));
   box.setDefaultButton(defaultAnswer ? QMessageBox::Ok : QMessageBox::Cancel);
   return box.exec() == QMessageBox::Ok;
+}
+
+std::optional<std::string> QtPrompter::askPassword(const std::string& text, const std::string& title) {
+  bool ok = false;
+  const QString answer = QInputDialog::getText(owner(parent_), titleOf(title), q(text), QLineEdit::Password, QString(), &ok);
+  if (!ok) return std::nullopt;
+  return answer.toStdString();
 }
 
 }  // namespace quill

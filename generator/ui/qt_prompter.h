@@ -24,6 +24,7 @@ class QtPrompter : public Prompter {
                bool defaultAnswer = false) override;
   bool confirmCaution(const std::string& text, const std::string& title = {},
                       bool defaultAnswer = false) override;
+  std::optional<std::string> askPassword(const std::string& text, const std::string& title = {}) override;
 
  private:
   QString titleOf(const std::string& title) const;

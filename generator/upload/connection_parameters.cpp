@@ -21,6 +21,14 @@ ConnectionParameters connectionParameters(const DomNodeRef& ftpNode) {
   p.account = attr("Account");
   p.port = attr("Port");
   p.passive = attr("PassMode") == "1";
+  auto optional = [&ftpNode](const char* name) {
+    const std::string* v = ftpNode->attrTable().find(name);
+    return v ? *v : std::string();
+  };
+  p.security = optional("Security");
+  p.tlsFingerprint = optional("TlsFingerprint");
+  p.askPassword = optional("AskPassword") == "1";
+  if (p.askPassword) p.password.clear();
 
   const std::string ip = attr("Ip");
   const std::string user = attr("User");

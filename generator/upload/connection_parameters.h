@@ -2,7 +2,9 @@
 // ProjectDef.prj) turned into what the upload queue connects with. With a
 // firewall, the host is the firewall and the log-in goes through it in one
 // of four ways; PreCommand holds the raw lines sent before the log-in, each
-// ended by CR LF.
+// ended by CR LF. Security, TlsFingerprint and AskPassword are read with
+// their defaults (plain FTP, no pin, the password from the file), so a
+// project that never had them connects as before.
 #pragma once
 
 #include <string>
@@ -19,6 +21,9 @@ struct ConnectionParameters {
   std::string port;
   std::string preCommand;
   bool passive = false;
+  std::string security;        // Security: "", "explicit" or "implicit"
+  std::string tlsFingerprint;  // TlsFingerprint: the pinned certificate
+  bool askPassword = false;    // AskPassword "1": the file holds no password; ask for it
 };
 
 // Reads the attributes the settings call for (a missing one raises the

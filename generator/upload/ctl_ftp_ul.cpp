@@ -62,6 +62,15 @@ CtlFtpUL::CtlFtpUL(QObject* parent) : QObject(parent) {
   QObject::connect(&folderFtp_, &FtpControl::CommandDone, this, &CtlFtpUL::onFolderDone);
   QObject::connect(&folderFtp_, &FtpControl::DisConnected, this, &CtlFtpUL::onFolderDisconnected);
   QObject::connect(&scan_, &QFutureWatcher<ScanResult>::finished, this, &CtlFtpUL::onScanned);
+  watchCertificates(folderFtp_);
+}
+
+void CtlFtpUL::watchCertificates(FtpControl& ftp) {
+  QObject::connect(&ftp, &FtpControl::CertificateRejected, this,
+                   [this](const QString& host, const QString& problem, const QString& fingerprint) {
+                     rejected_ = RejectedCertificate{host, problem, fingerprint};
+                     emit CertificateRejected(host, problem, fingerprint);
+                   });
 }
 
 // Nothing of the run reaches us any more: the files close, every connection
@@ -108,7 +117,7 @@ QString CtlFtpUL::transferType(const QString& localPath) const {
 }
 
 // The settings go over as the control's persisted properties, which copies
-// every one of them the same way.
+// every one of them the same way (TLS mode and pinned certificate too).
 void CtlFtpUL::configure(FtpControl& ftp) const {
   FtpControl::PropertyBag bag;
   settings_.writeProperties(bag);
@@ -116,10 +125,11 @@ void CtlFtpUL::configure(FtpControl& ftp) const {
   ftp.setConnectTimeout(kConnectTimeoutMs);
 }
 
-std::unique_ptr<FtpControl> CtlFtpUL::newControl(const QString& objectName) const {
+std::unique_ptr<FtpControl> CtlFtpUL::newControl(const QString& objectName) {
   auto ftp = std::make_unique<FtpControl>();
   ftp->setObjectName(objectName);
   configure(*ftp);
+  watchCertificates(*ftp);
   return ftp;
 }
 
@@ -165,6 +175,7 @@ void CtlFtpUL::BeginUpload() {
     throw SyncPlanError("sync mode publishes one folder tree; more was queued");
   busy_ = true;
   abortRequested_ = false;
+  rejected_.reset();
   folderErrors_.clear();
   fileErrors_.clear();
   stages_.clear();
@@ -375,6 +386,7 @@ void CtlFtpUL::closePool() {
 
 QString CtlFtpUL::failureOf(const TransferJob& job, const JobOutcome& outcome) const {
   if (outcome.atLogIn && outcome.result == JobOutcome::Result::Refused) return outcome.message;
+  if (isTlsFailure(outcome.code)) return outcome.message;  // no file is to blame
   const QString tries = job.tries > 1 ? QStringLiteral(" after %1 tries").arg(job.tries) : QString();
   switch (job.kind) {
     case TransferJob::Kind::Store:

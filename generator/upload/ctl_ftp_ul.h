@@ -89,6 +89,16 @@ class CtlFtpUL : public QObject {
   void setPassive(bool v) { settings_.setPassive(v); }
   // Conversion of file data; "BIN" (none) unless set.
   void setFileCode(const QString& v) { settings_.setFileCode(v); }
+  // FTP over TLS: "", "explicit" or "implicit" (kFtpInvalidSetting
+  // otherwise), and the pinned certificate (see FtpControl).
+  void setSecurity(const QString& v) { settings_.setSecurity(v); }
+  void setTlsFingerprint(const QString& v) { settings_.setTlsFingerprint(v); }
+
+  // The certificate a connection of the last run refused, if one did.
+  struct RejectedCertificate {
+    QString host, problem, fingerprint;
+  };
+  const std::optional<RejectedCertificate>& rejectedCertificate() const { return rejected_; }
 
   // --- how a run publishes ---
   void setSyncMode(bool on) { syncMode_ = on; }
@@ -148,6 +158,8 @@ class CtlFtpUL : public QObject {
   // Something worth telling while the run goes on: a try that failed and is
   // made again, a connection the server refused.
   void Notice(const QString& text);
+  // A connection refused the server's certificate (the run fails).
+  void CertificateRejected(const QString& host, const QString& problem, const QString& fingerprint);
 
  private:
   // Each phase: Working while it sends, Closing once all went well and QUIT
@@ -159,7 +171,8 @@ class CtlFtpUL : public QObject {
   // The one place where a connection's FTP control is configured (every
   // control of a run goes through it).
   void configure(FtpControl& ftp) const;
-  std::unique_ptr<FtpControl> newControl(const QString& objectName) const;
+  std::unique_ptr<FtpControl> newControl(const QString& objectName);
+  void watchCertificates(FtpControl& ftp);
 
   void startFolderPhase();
   static void closeConnection(FtpControl& ftp);
@@ -198,6 +211,7 @@ class CtlFtpUL : public QObject {
   FtpControl folderFtp_;                // ftpMkDir
   std::unique_ptr<TransferPool> pool_;  // ftpULFile, and more with several connections
 
+  std::optional<RejectedCertificate> rejected_;
   QString remoteHost_;
   QString username_;
   QString password_;

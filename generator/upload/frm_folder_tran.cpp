@@ -32,6 +32,12 @@ namespace quill {
 
 namespace {
 QString q(const std::string& s) { return QString::fromStdString(toLineFeeds(s)); }
+
+const char* const kAskPassword = "Password for {user} on {host}:";
+const char* const kTrustCertificate =
+    "The certificate of {host} is not trusted: {problem}.\r\n\r\nIts SHA-256 fingerprint is\r\n{fingerprint}"
+    "\r\n\r\nTrust this certificate for this project? Say yes only if this is your server's fingerprint (your "
+    "provider can tell you). The next upload will accept it.";
 }  // namespace
 
 frmFolderTran::frmFolderTran(const ProjectContext& context, std::string localFolder, Prompter& prompter,
@@ -103,9 +109,23 @@ void frmFolderTran::beginUpload() {
     if (!clip_->isValid()) throw std::runtime_error("Cannot play the animation " + clip_->fileName().toStdString());
     clip_->start();
     const DomNodeRef ftp = requiredNode(context_.setupNode, "Ftp");
-    const ConnectionParameters c = connectionParameters(ftp);
+    ConnectionParameters c = connectionParameters(ftp);
+    if (c.askPassword) {
+      const QString question = optionalMessage("AskPassword", kAskPassword)
+                                   .replace(QLatin1String("{user}"), QString::fromStdString(c.username))
+                                   .replace(QLatin1String("{host}"), QString::fromStdString(c.remoteHost));
+      const std::optional<std::string> password = prompter_.askPassword(question.toStdString());
+      if (!password) {  // cancelled: nothing to report
+        over_ = true;
+        hide();
+        return;
+      }
+      c.password = *password;
+    }
     queue_->setUsername(QString::fromStdString(c.username));
     queue_->setPassword(QString::fromStdString(c.password));
+    queue_->setSecurity(QString::fromStdString(c.security));
+    queue_->setTlsFingerprint(QString::fromStdString(c.tlsFingerprint));
     queue_->setRemoteHost(QString::fromStdString(c.remoteHost));
     queue_->setAccount(QString::fromStdString(c.account));
     queue_->setPort(QString::fromStdString(c.port));
@@ -183,6 +203,22 @@ void frmFolderTran::finished(const QString& errors) {
       prompter_.error(message("ErrOccured") + "\r\n" + errors.toStdString());
   } catch (const AutomationError& e) {
     prompter_.error(e.description());
+  }
+  if (queue_->rejectedCertificate()) offerTrust();
+}
+
+void frmFolderTran::offerTrust() {
+  const CtlFtpUL::RejectedCertificate c = *queue_->rejectedCertificate();
+  const QString text = optionalMessage("TrustCertificate", kTrustCertificate)
+                           .replace(QLatin1String("{host}"), c.host)
+                           .replace(QLatin1String("{problem}"), c.problem)
+                           .replace(QLatin1String("{fingerprint}"), c.fingerprint);
+  if (!prompter_.confirm(text.toStdString(), {}, false)) return;
+  try {
+    requiredNode(context_.setupNode, "Ftp")->loadAttr("TlsFingerprint", c.fingerprint.toStdString());
+    context_.projectDoc->saveDoc();
+  } catch (const AutomationError& e) {
+    prompter_.error(e.description() + "\r\n" + context_.projectDoc->filePath());
   }
 }
 

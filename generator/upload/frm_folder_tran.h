@@ -16,6 +16,13 @@
 // ConfirmAbort first) hides the window and ends the upload at once: the open
 // file is closed and both connections are dropped; no outcome is shown.
 //
+// FTP over TLS: a project that keeps no password (AskPassword) gets it
+// asked for first (AskPassword caption; cancelling ends the upload quietly).
+// When the server's certificate was refused, the failure is shown, then the
+// certificate's fingerprint with the question whether to trust it
+// (TrustCertificate); yes writes it to the project as TlsFingerprint, and
+// the next upload accepts that certificate.
+//
 // The widgets' object names are the form's control names (Animation1,
 // Label1, Label2, ProgressBar1, Command1; the upload queue is CtlFtpUL1).
 #pragma once
@@ -60,6 +67,7 @@ class frmFolderTran : public QDialog {
   void fileSent();
   void planned(const PublishSummary& summary);
   void finished(const QString& errors);
+  void offerTrust();
   QString outcome() const;
   void confirmCancel();
   std::string message(const char* name) const;

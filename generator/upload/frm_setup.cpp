@@ -39,6 +39,11 @@ QString q(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr std::array<int, 6> kServerLimits = {50, 20, 50, 50, 50, 100};  // Text1(1) .. Text1(6)
 constexpr int kExtensionsLimit = 200;
+
+// Combo4's entries, in the order of their captions List0 .. List2.
+const std::array<const char*, 3> kSecurityModes = {"", "explicit", "implicit"};
+const QString kPlainPort = QStringLiteral("21");
+const QString kImplicitPort = QStringLiteral("990");
 constexpr int kFirewallLimit = 100;
 
 QLineEdit* lineEdit(QWidget* parent, const QString& name, bool masked = false) {
@@ -125,9 +130,13 @@ frmSetup::frmSetup(const ProjectContext& context, Prompter& prompter, QWidget* p
   connect(okButton_, &QPushButton::clicked, this, &frmSetup::accept);
   connect(cancelButton_, &QPushButton::clicked, this, &frmSetup::reject);
   connect(firewall_, &QCheckBox::toggled, this, &frmSetup::enableFirewallFields);
+  connect(askPassword_, &QCheckBox::toggled, this, [this](bool on) { serverFields_[3]->setEnabled(!on); });
 
   loadCaptions(context.formsNode);
   showSettings(readFtpSettings(*context.setupNode));
+  showSecurity(context.setupNode->existsName("Ftp") ? readSecurityOptions(context.setupNode->node("Ftp", Missing::Raise))
+                                                    : SecurityOptions());
+  connect(security_, &QComboBox::currentIndexChanged, this, &frmSetup::securityChosen);
   showPublishOptions(context.setupNode->existsName("Ftp")
                          ? readPublishOptions(context.setupNode->node("Ftp", Missing::Raise), true)
                          : PublishOptions());
@@ -138,10 +147,24 @@ frmSetup::frmSetup(const ProjectContext& context, Prompter& prompter, QWidget* p
 QWidget* frmSetup::makeBasicTab() {
   auto* tab = new QWidget;
   auto* form = new QFormLayout(tab);
+  // The security mode sits under the port it goes with, the choice to keep
+  // the password out of the file under the password.
   for (int i = 0; i < 6; ++i) {
     serverFields_[i] = lineEdit(tab, QString("Text1(%1)").arg(i + 1), i == 3);  // Text1(4): password
     serverLabels_[i] = label(tab, QString("Label2(%1)").arg(i), serverFields_[i]);
     form->addRow(serverLabels_[i], serverFields_[i]);
+    if (i == 1) {
+      security_ = new QComboBox(tab);
+      security_->setObjectName("Combo4");
+      for (size_t m = 0; m < kSecurityModes.size(); ++m) security_->addItem(QString());
+      serverLabels_[6] = label(tab, "Label2(6)", security_);
+      form->addRow(serverLabels_[6], security_);
+    }
+    if (i == 3) {
+      askPassword_ = new QCheckBox(tab);
+      askPassword_->setObjectName("Check6");
+      form->addRow(QString(), askPassword_);
+    }
   }
   return tab;
 }
@@ -208,7 +231,9 @@ void frmSetup::loadCaptions(const DomNodeRef& formsNode) {
   cancelButton_->setText(text("Command1", "Caption1"));
   pageTitle_->setText(text("SSTab1", "Tab1"));
   for (int i = 0; i < 3; ++i) tabs_->setTabText(i, text("SSTab2", "Tab" + std::to_string(i)));
-  for (int i = 0; i < 6; ++i) serverLabels_[i]->setText(text("Label2", "Caption" + std::to_string(i)));
+  for (int i = 0; i < 7; ++i) serverLabels_[i]->setText(text("Label2", "Caption" + std::to_string(i)));
+  for (int i = 0; i < security_->count(); ++i) security_->setItemText(i, text("Combo4", "List" + std::to_string(i)));
+  askPassword_->setText(text("Check6", "Caption"));
   for (int i = 0; i < 4; ++i) firewallLabels_[i]->setText(text("Label3", "Caption" + std::to_string(i)));
   extensionsLabel_->setText(text("Label4", "Caption0"));
   syncMode_->setText(text("Check5", "Caption"));
@@ -233,7 +258,7 @@ FtpSettings frmSetup::settingsShown() const {
   s.ip = text(serverFields_[0]);
   s.port = text(serverFields_[1]);
   s.user = text(serverFields_[2]);
-  s.password = text(serverFields_[3]);
+  s.password = askPassword_->isChecked() ? std::string() : text(serverFields_[3]);  // kept out of the file
   s.account = text(serverFields_[4]);
   s.serverPath = text(serverFields_[5]);
   s.passMode = passiveMode_->isChecked() ? "1" : "0";
@@ -256,6 +281,28 @@ PublishOptions frmSetup::publishOptionsShown() const {
   return {syncMode_->isChecked(), connections_->value(), stallTimeout_->value()};
 }
 
+void frmSetup::showSecurity(const SecurityOptions& o) {
+  const QString stored = QString::fromStdString(o.security).trimmed().toLower();
+  for (size_t i = 0; i < kSecurityModes.size(); ++i)
+    if (stored == QLatin1String(kSecurityModes[i])) security_->setCurrentIndex(static_cast<int>(i));
+  askPassword_->setChecked(o.askPassword);
+  serverFields_[3]->setEnabled(!o.askPassword);
+}
+
+SecurityOptions frmSetup::securityShown() const {
+  const int i = std::max(0, security_->currentIndex());
+  return {kSecurityModes[static_cast<size_t>(i)], askPassword_->isChecked()};
+}
+
+// Implicit TLS has a port of its own by convention: the port follows the
+// choice while it holds the other mode's usual one.
+void frmSetup::securityChosen(int index) {
+  QLineEdit* port = serverFields_[1];
+  const bool implicit = index == 2;
+  if (implicit && port->text() == kPlainPort) port->setText(kImplicitPort);
+  if (!implicit && port->text() == kImplicitPort) port->setText(kPlainPort);
+}
+
 void frmSetup::enableFirewallFields() {
   const bool on = firewall_->isChecked();
   for (QLabel* l : firewallLabels_) l->setEnabled(on);
@@ -267,6 +314,7 @@ void frmSetup::accept() {
   try {
     writeFtpSettings(*context_.setupNode, settingsShown());
     writePublishOptions(context_.setupNode->node("Ftp", Missing::Raise), publishOptionsShown());
+    writeSecurityOptions(context_.setupNode->node("Ftp", Missing::Raise), securityShown());
     context_.projectDoc->saveDoc();
   } catch (const AutomationError& e) {
     prompter_.error(e.description() + "\r\n" + context_.projectDoc->filePath());

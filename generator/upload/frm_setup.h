@@ -1,12 +1,14 @@
 // The upload settings dialog: the page "Ftp Server" with the tabs Basic
-// (server, port, user, password, account, remote folder), Extension (the
+// (server, port, user, password and whether the project keeps it, account,
+// remote folder, security: plain FTP, explicit or implicit TLS), Extension (the
 // text-file extensions) and Option (passive mode, the firewall log-in, and
 // how the site is published: sync mode, connections, stall timeout). It
 // shows the project's Setup/Ftp settings; OK writes them back and saves
 // ProjectDef.prj at once, Cancel (or Escape) writes nothing.
 //
 // The widgets' object names are the form's control names (Text1(1) to
-// Text1(6), Label2(0) to Label2(5), Text3, Label4(0), Check3, Check4,
+// Text1(6), Label2(0) to Label2(6), Combo4 (security), Check6 (don't store
+// the password), Text3, Label4(0), Check3, Check4,
 // Combo3, Text2(0) to Text2(2), Label3(0) to Label3(3), Check5, Text4(0),
 // Text4(1), Label5(0), Label5(1), SSTab1, SSTab2, Command1(0) OK and
 // Command1(1) Cancel).
@@ -57,14 +59,19 @@ class frmSetup : public QDialog {
   void showPublishOptions(const PublishOptions& options);
   PublishOptions publishOptionsShown() const;
   void enableFirewallFields();
+  void showSecurity(const SecurityOptions& options);
+  SecurityOptions securityShown() const;
+  void securityChosen(int index);
 
   const ProjectContext& context_;
   Prompter& prompter_;
 
   QLabel* pageTitle_;                          // SSTab1: "Ftp Server"
   QTabWidget* tabs_;                           // SSTab2: Basic, Extension, Option
-  std::array<QLabel*, 6> serverLabels_{};      // Label2(0) .. Label2(5)
+  std::array<QLabel*, 7> serverLabels_{};      // Label2(0) .. Label2(6)
   std::array<QLineEdit*, 6> serverFields_{};   // Text1(1) .. Text1(6)
+  QComboBox* security_ = nullptr;              // Combo4: "", "explicit", "implicit"
+  QCheckBox* askPassword_ = nullptr;           // Check6
   QLabel* extensionsLabel_ = nullptr;          // Label4(0)
   QLineEdit* extensions_ = nullptr;            // Text3
   QCheckBox* passiveMode_ = nullptr;           // Check3

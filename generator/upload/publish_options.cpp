@@ -50,6 +50,15 @@ void writePublishOptions(const DomNodeRef& ftpNode, const PublishOptions& option
   writeIfUsed(ftpNode, "Timeout", std::to_string(options.stallTimeoutS), std::to_string(defaults.stallTimeoutS));
 }
 
+SecurityOptions readSecurityOptions(const DomNodeRef& ftpNode) {
+  return {optionalAttr(ftpNode, "Security", ""), optionalAttr(ftpNode, "AskPassword", "0") == "1"};
+}
+
+void writeSecurityOptions(const DomNodeRef& ftpNode, const SecurityOptions& options) {
+  writeIfUsed(ftpNode, "Security", options.security, "");
+  writeIfUsed(ftpNode, "AskPassword", options.askPassword ? "1" : "0", "0");
+}
+
 void applyPublishOptions(CtlFtpUL& queue, const PublishOptions& options) {
   queue.setSyncMode(options.sync);
   queue.setConnections(options.connections);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <stdexcept>
+#include <string>
 
 #include "store/dom.h"
 
@@ -37,5 +38,16 @@ void applyPublishOptions(CtlFtpUL& queue, const PublishOptions& options);
 // has it already or the value is not its default, so that the file of a
 // project that never used them stays as it was.
 void writePublishOptions(const DomNodeRef& ftpNode, const PublishOptions& options);
+
+// FTP over TLS and the password as the settings dialog edits them: the
+// attributes Security ("", "explicit", "implicit") and AskPassword ("1": the
+// file keeps no password; it is asked for at upload time). Read with their
+// defaults; written, like the options above, only once used.
+struct SecurityOptions {
+  std::string security;
+  bool askPassword = false;
+};
+SecurityOptions readSecurityOptions(const DomNodeRef& ftpNode);
+void writeSecurityOptions(const DomNodeRef& ftpNode, const SecurityOptions& options);
 
 }  // namespace quill

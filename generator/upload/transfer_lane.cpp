@@ -244,6 +244,13 @@ void TransferLane::onDisconnected(int code, const QString& msg) {
     case State::Connecting:
     case State::Working: {
       const QString reason = code != 0 ? msg : QStringLiteral("the server closed the connection");
+      if (isTlsFailure(code)) {  // a certificate or a server that will not speak TLS: no try can mend it
+        closeFile();
+        JobOutcome out = JobOutcome::failed(QStringLiteral("Cannot connect to %1: %2").arg(settings_.serverName, reason),
+                                            !loggedInThisConnection_);
+        out.code = code;
+        return finish(out, State::Offline);
+      }
       tryAgain((loggedInThisConnection_ ? QStringLiteral("The connection to %1 was lost: %2")
                                         : QStringLiteral("Cannot connect to %1: %2"))
                    .arg(settings_.serverName, reason));

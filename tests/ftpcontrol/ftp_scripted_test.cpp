@@ -118,7 +118,8 @@ std::vector<Conversation> conversations() {
        {{"USER fw", "331 firewall password"}, {"PASS fwpass", "230 through the firewall"}, {"EXPC now", "200 ok"},
         {"USER bob", "331 Password"}, {"PASS secret", "332 Account"}, {"ACCT acct1", "230 ok"}},
        {"USER fw", "PASS fwpass", "EXPC now", "USER bob", "PASS secret", "ACCT acct1"},
-       {"Connected", "CommandDone 0 Connect ok"}},
+       {"Connected", "CommandDone 0 Connect ok"},
+       {"Connect>>USER fw", "Connect>>PASS ***", "Connect>>EXPC now", "Connect>>PASS ***"}},
       {"Cd sends PWD after CWD", nullptr, [](F& f, R&) { f.Cd("x"); },
        {{"CWD ", "250 CWD ok"}, {"PWD", "257 \"/x\" is current"}}, {"CWD x", "PWD"},
        {"CommandDone 0 Cd \"/x\" is current"}},
@@ -215,7 +216,7 @@ TEST_F(FtpScripted, Conversations) {
     if (c.stored) {
       EXPECT_EQ(server->dataIn, *c.stored);
     }
-    EXPECT_FALSE(rec.traces.join('\n').contains("secret"));
+    EXPECT_FALSE(rec.traces.join('\n').contains("secret") || rec.traces.join('\n').contains("fwpass"));
     EXPECT_EQ(ftp->rest(), quill::kNoRest);
     EXPECT_TRUE(ftp->IsIdle());
     EXPECT_EQ(ftp->state(), "DONE");
@@ -282,6 +283,7 @@ TEST_F(FtpScripted, PropertyRulesAndPersistence) {
     try {
       if (property == "Filetype") return ftp->setFiletype(v), ftp->filetype();
       if (property == "FileCode") return ftp->setFileCode(v), ftp->fileCode();
+      if (property == "Security") return ftp->setSecurity(v), ftp->security();
       return ftp->setSysCode(v), ftp->sysCode();
     } catch (const AutomationError& e) {
       return QString::fromStdString(std::to_string(e.number()) + " " + e.source() + ": " + e.description());
@@ -294,6 +296,8 @@ TEST_F(FtpScripted, PropertyRulesAndPersistence) {
       {"FileCode", "Euc", "EUC"},  {"FileCode", "utf8", "54 FileCode: Invalid File Kanji Code"},
       {"SysCode", "sjis", "SJIS"}, {"SysCode", "utf-8", "UTF8"},
       {"SysCode", "jis", "54 SysCode: Invalid System Kanji Code"},
+      {"Security", " Explicit ", "explicit"}, {"Security", "IMPLICIT", "implicit"}, {"Security", "", ""},
+      {"Security", "ssl", "54 Security: Invalid Security (\"\", \"explicit\" or \"implicit\")"},
   };
   for (const auto& [property, in, out] : cases) EXPECT_EQ(set(property, in), out) << property << " " << in;
 
@@ -306,6 +310,15 @@ TEST_F(FtpScripted, PropertyRulesAndPersistence) {
   FtpControl copy;
   copy.readProperties(bag);
   EXPECT_TRUE(copy.passive());
+  // The TLS settings are saved only when set, and come back.
+  ftp->setSecurity("implicit");
+  ftp->setTlsFingerprint("aa:BB");
+  FtpControl::PropertyBag tlsBag;
+  ftp->writeProperties(tlsBag);
+  FtpControl tlsCopy;
+  tlsCopy.readProperties(tlsBag);
+  EXPECT_EQ(tlsCopy.security() + " " + tlsCopy.tlsFingerprint(), "implicit aa:BB");
+  EXPECT_TRUE(quill::fingerprintMatches("aabb", "AA:BB") && !quill::fingerprintMatches("", ""));
   EXPECT_EQ(QStringList({copy.port(), copy.sysCode()}), QStringList({"2121", "UTF8"}));
   EXPECT_TRUE(copy.transErrorEvent());
   FtpControl fromEmpty;

@@ -50,6 +50,21 @@ TEST(ConnectionParameters, FollowTheFirewallKind) {
     EXPECT_FALSE(connectionParameters(ftpNode("0", "0", passMode)).passive) << passMode;
 }
 
+// The TLS settings and AskPassword are read with their defaults: a project
+// without them is plain FTP with its stored password. AskPassword "1" sets
+// a stored password aside.
+TEST(ConnectionParameters, SecuritySettingsHaveDefaults) {
+  DomNodeRef node = ftpNode("0", "0");
+  ConnectionParameters p = connectionParameters(node);
+  EXPECT_EQ(p.security + "|" + p.tlsFingerprint + "|" + p.password, "||secret");
+  EXPECT_FALSE(p.askPassword);
+  for (const auto& [k, v] : {std::pair{"Security", "implicit"}, {"TlsFingerprint", "ab:cd"}, {"AskPassword", "1"}})
+    node->loadAttr(k, v);
+  p = connectionParameters(node);
+  EXPECT_EQ(p.security + "|" + p.tlsFingerprint + "|" + p.password, "implicit|ab:cd|");
+  EXPECT_TRUE(p.askPassword);
+}
+
 // A missing setting raises and adds nothing; the firewall settings are
 // needed only with the firewall on.
 TEST(ConnectionParameters, AMissingSettingRaisesTheStoresError) {

@@ -12,6 +12,7 @@
 #include "common/automation_error.h"
 #include "generator/report/prompter.h"
 #include "generator/upload/frm_folder_tran.h"
+#include "tests/ftpcontrol/tls_test_support.h"
 #include "upload_test_support.h"
 
 using namespace uploadtest;
@@ -27,6 +28,10 @@ class RecordingPrompter : public quill::Prompter {
   void error(const std::string& text, const std::string&) override { note("error: " + text); }
   void warning(const std::string& text, const std::string&) override { note("warning: " + text); }
   bool confirm(const std::string& text, const std::string&, bool) override { return note("confirm: " + text), answer; }
+  std::optional<std::string> askPassword(const std::string& text, const std::string&) override {
+    return note("password: " + text), password;
+  }
+  std::optional<std::string> password;
   std::vector<std::pair<std::string, bool>> messages;
   QWidget* window = nullptr;
   bool answer = false;
@@ -147,6 +152,54 @@ TEST_F(UploadWindow, AnUploadThatCannotStartSaysWhyAndHides) {
   // Without its Cancel caption the window cannot be made at all.
   context.formsNode->node("frmFolderTran", quill::Missing::Raise)->node("Command1", quill::Missing::Raise)->removeAttr("Caption");
   EXPECT_THROW(window(server), quill::AutomationError);
+}
+
+// A project that keeps no password asks for it; a certificate nobody trusts
+// fails the upload, then its fingerprint is offered for trust, and once
+// trusted the next upload goes through. Cancelling the password question
+// ends the upload without a word.
+TEST_F(UploadWindow, AsksForThePasswordAndOffersToTrustTheCertificate) {
+  tlstest::TestCertificates certs;
+  ASSERT_TRUE(certs.ok());
+  TestFtpd server(remote, {"--tls", certs.selfSigned, "--require-tls"});
+  const std::map<std::string, std::string> tls = {{"Security", "explicit"}, {"Password", ""}, {"AskPassword", "1"}};
+  const std::string fp = tlstest::TestCertificates::fingerprint(certs.selfSigned).toStdString();
+
+  auto w = window(server, tls);
+  prompter.password = std::nullopt;
+  w->show();
+  ASSERT_TRUE(waitUntil([&] { return !w->isVisible(); }, 20000));
+  waitUntil([] { return false; }, 200);
+  EXPECT_EQ(prompter.messages, (decltype(prompter.messages){{"password: Password for user on 127.0.0.1:", true}}));
+  EXPECT_TRUE(server.commands().isEmpty());
+
+  w = window(server, tls);
+  prompter.password = "pw";
+  prompter.answer = true;
+  w->show();
+  ASSERT_TRUE(waitUntil([&] { return prompter.messages.size() >= 3; }, 20000));
+  ASSERT_EQ(prompter.messages.size(), 3u);
+  EXPECT_TRUE(prompter.messages[1].first.starts_with("error: Failed:\r\nCannot connect to 127.0.0.1:" + server.port().toStdString() +
+                                                     ": the certificate of 127.0.0.1 was not accepted: it is self-signed"))
+      << prompter.messages[1].first;
+  EXPECT_TRUE(prompter.messages[2].first.starts_with("confirm: The certificate of 127.0.0.1 is not trusted: it is self-signed."));
+  EXPECT_NE(prompter.messages[2].first.find(fp), std::string::npos);
+  auto saved = quill::cvDomDoc::create();
+  saved->readDoc(dir.path().toStdString() + "/project/ProjectDef.prj");
+  const quill::DomNodeRef ftp = saved->root()->node("Setup", quill::Missing::Raise)->node("Ftp", quill::Missing::Raise);
+  EXPECT_EQ(*ftp->attrTable().find("TlsFingerprint"), fp);
+  EXPECT_EQ(*ftp->attrTable().find("Password"), "");
+
+  // The next upload, with the project as it was saved.
+  context.projectDoc = saved;
+  context.setupNode = saved->root()->node("Setup", quill::Missing::Raise);
+  auto again = std::make_unique<frmFolderTran>(context, dir.path().toStdString() + "/Output", prompter);
+  prompter.window = again.get();
+  prompter.messages.clear();
+  again->show();
+  ASSERT_TRUE(waitUntil([&] { return prompter.messages.size() >= 2; }, 20000));
+  EXPECT_EQ(prompter.messages.back().first, "info: Done.");
+  EXPECT_EQ(readFile(remote + "/site/img/big.gif"), binaryBytes(300000));
 }
 
 }  // namespace

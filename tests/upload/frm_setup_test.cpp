@@ -26,7 +26,8 @@ const char* const kCaptions =
     "<lang><forms><frmSetup Caption=\"T\">"
     "<Command1 Caption0=\"-\" Caption1=\"C1\"/><SSTab1 Tab0=\"-\" Tab1=\"Page\"/>"
     "<SSTab2 Tab0=\"B\" Tab1=\"E\" Tab2=\"O\"/><Check3 Caption=\"PM\"/><Check4 Caption=\"FW\"/>"
-    "<Label2 Caption0=\"L0\" Caption1=\"L1\" Caption2=\"L2\" Caption3=\"L3\" Caption4=\"L4\" Caption5=\"L5\"/>"
+    "<Label2 Caption0=\"L0\" Caption1=\"L1\" Caption2=\"L2\" Caption3=\"L3\" Caption4=\"L4\" Caption5=\"L5\" Caption6=\"L6\"/>"
+    "<Combo4 List0=\"S0\" List1=\"S1\" List2=\"S2\"/><Check6 Caption=\"NP\"/>"
     "<Label3 Caption0=\"M0\" Caption1=\"M1\" Caption2=\"M2\" Caption3=\"M3\"/><Label4 Caption0=\"N0\"/>"
     "<Check5 Caption=\"SY\"/><Label5 Caption0=\"P0\" Caption1=\"P1\"/>"
     "</frmSetup></forms></lang>";
@@ -156,6 +157,33 @@ TEST_F(SetupDialogTest, PublishOptionsAreShownAndSaved) {
   const PublishOptions saved = readPublishOptions(context.setupNode->node("Ftp", Missing::Raise));
   EXPECT_EQ(saved.sync, false);
   EXPECT_EQ(saved.connections * 1000 + saved.stallTimeoutS, 4090);
+}
+
+// The security mode and the choice to keep the password out of the file:
+// shown as stored, the port following implicit TLS's convention, and saved
+// with an empty Password.
+TEST_F(SetupDialogTest, SecurityAndTheStoredPasswordChoiceAreShownAndSaved) {
+  loadProjectWith("<Ftp Ip=\"h\" Port=\"990\" Password=\"\" Security=\"Implicit\" AskPassword=\"1\"/>");
+  frmSetup dialog(context, prompter);
+  auto* security = find<QComboBox>(dialog, "Combo4");
+  auto* ask = find<QCheckBox>(dialog, "Check6");
+  EXPECT_EQ(find<QLabel>(dialog, "Label2(6)")->text() + security->itemText(0) + security->itemText(2) + ask->text(), "L6S0S2NP");
+  EXPECT_EQ(security->currentIndex(), 2);
+  EXPECT_TRUE(ask->isChecked());
+  EXPECT_FALSE(field(dialog, "Text1(4)")->isEnabled());
+  security->setCurrentIndex(1);
+  EXPECT_EQ(field(dialog, "Text1(2)")->text(), "21");
+  security->setCurrentIndex(2);
+  EXPECT_EQ(field(dialog, "Text1(2)")->text(), "990");
+  security->setCurrentIndex(1);
+  ask->setChecked(false);
+  field(dialog, "Text1(4)")->setText("typed");
+  ask->setChecked(true);  // what was typed never reaches the file
+  dialog.accept();
+  const DomNodeRef ftp = context.setupNode->node("Ftp", Missing::Raise);
+  EXPECT_EQ(readFtpSettings(*context.setupNode).password, "");
+  EXPECT_EQ(readSecurityOptions(ftp).security, "explicit");
+  EXPECT_TRUE(readSecurityOptions(ftp).askPassword);
 }
 
 TEST_F(SetupDialogTest, CancelLeavesTheFileAsItWas) {

@@ -19,6 +19,13 @@ Faults on request:
   --no-rename-over    RNTO onto an existing file is answered 553
   --max-cons-per-ip N more connections from one address are answered 421
 
+TLS (pyftpdlib's TLS handler, python3-openssl):
+  --tls PEM           certificate and key in PEM, AUTH TLS offered
+  --implicit          with --tls: TLS from the first byte, no AUTH
+  --require-tls       with --tls: USER before AUTH, and transfers before
+                      PROT P, are refused
+  --tls12             with --tls: TLS 1.2 at most
+
 Usage: ftpd.py ROOT [options]
 """
 import argparse
@@ -28,6 +35,11 @@ import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+
+try:
+    from pyftpdlib.handlers import TLS_FTPHandler, TLS_DTPHandler
+except ImportError:  # python3-openssl missing: only plain FTP
+    TLS_FTPHandler = TLS_DTPHandler = None
 from pyftpdlib.servers import FTPServer
 
 
@@ -45,12 +57,20 @@ def main():
     ap.add_argument("--fault")
     ap.add_argument("--no-rename-over", action="store_true")
     ap.add_argument("--max-cons-per-ip", type=int, default=0)
+    ap.add_argument("--tls")
+    ap.add_argument("--implicit", action="store_true")
+    ap.add_argument("--require-tls", action="store_true")
+    ap.add_argument("--tls12", action="store_true")
     args = ap.parse_args()
     fault_at, fault_kind = (int(args.fault.split(":")[0]), args.fault.split(":")[1]) if args.fault else (0, None)
     stors = [0]
     logging.basicConfig(level=logging.WARNING)
 
-    class DTP(ThrottledDTPHandler):
+    tls = bool(args.tls)
+    if tls and TLS_FTPHandler is None:
+        sys.exit("ftpd.py: --tls needs python3-openssl")
+
+    class DTP(TLS_DTPHandler if tls else ThrottledDTPHandler):
         read_limit = args.throttle or 0
 
         def handle_read(self):
@@ -62,14 +82,27 @@ def main():
                 cmd.fault = None
                 cmd.close()
 
-        handle_read_event = handle_read  # the base binds its own handle_read here
+        if not tls:  # (the TLS base runs its handshake from handle_read_event)
+            handle_read_event = handle_read  # the base binds its own handle_read here
 
         def readable(self):
             return self.cmd_channel.fault != "stall" and super().readable()
 
-    class Handler(FTPHandler):
+    class Handler(TLS_FTPHandler if tls else FTPHandler):
         dtp_handler = DTP
         fault = None
+        if tls:
+            certfile = args.tls
+            tls_control_required = args.require_tls
+            tls_data_required = args.require_tls
+            if args.tls12:
+                from OpenSSL import SSL
+                ssl_options = TLS_FTPHandler.ssl_options | SSL.OP_NO_TLSv1_3
+
+        def handle(self):
+            if tls and args.implicit:
+                self.secure_connection(self.ssl_context)
+            super().handle()
 
         def pre_process_command(self, line, cmd, arg):
             say("CMD", "PASS ***" if cmd == "PASS" else line)

@@ -21,6 +21,7 @@
 
 #include "tests/test_application.h"
 #include "store/dom.h"
+#include "tests/ftpcontrol/tls_test_support.h"
 
 // Readable failure output for Qt texts.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -46,48 +47,7 @@ inline bool waitUntil(const std::function<bool()>& pred, int ms = 10000) {
 
 inline QString programDir() { return qEnvironmentVariable("QUILLANT_PROGRAM_DIR"); }
 
-// ftpd.py serving `root`, with its fault options.
-class TestFtpd {
- public:
-  explicit TestFtpd(const QString& root, const QStringList& options = {}) {
-    QDir().mkpath(root);
-    QObject::connect(&proc_, &QProcess::readyReadStandardOutput, [this] { log_ += proc_.readAllStandardOutput(); });
-    proc_.start("/usr/bin/python3", QStringList{qEnvironmentVariable("QUILLANT_SOURCE_DIR") + "/tests/upload/ftpd.py", root} + options);
-    static const QRegularExpression re("starting FTP server on 127\\.0\\.0\\.1:(\\d+)");
-    waitUntil([&] {
-      port_ = re.match(QString::fromUtf8(log_)).captured(1);
-      return !port_.isEmpty() || proc_.state() == QProcess::NotRunning;
-    }, 15000);
-  }
-  ~TestFtpd() {
-    ::kill(static_cast<pid_t>(proc_.processId()), SIGTERM);
-    if (!proc_.waitForFinished(3000)) proc_.kill();
-  }
-  const QString& port() const { return port_; }
-  // Log lines of one kind ("CMD ", "INCOMPLETE ", "DISCONNECT"), without the kind.
-  QStringList events(const QString& kind) const {
-    QStringList out;
-    for (const QString& line : QString::fromUtf8(log_).split('\n'))
-      if (line.startsWith(kind)) out << line.mid(kind.size());
-    return out;
-  }
-  QStringList commands() const { return events("CMD "); }
-  // Each stored file with the TYPE in effect when its STOR came.
-  std::map<QString, QString> typeOfEachStore() const {
-    std::map<QString, QString> types;
-    QString type = "A";
-    for (const QString& c : commands()) {
-      if (c.startsWith("TYPE ")) type = c.mid(5);
-      if (c.startsWith("STOR ")) types[c.mid(5)] = type;
-    }
-    return types;
-  }
-
- private:
-  QProcess proc_;
-  QByteArray log_;
-  QString port_;
-};
+using tlstest::TestFtpd;
 
 inline void writeFile(const QString& path, const QByteArray& bytes) {
   QDir().mkpath(QFileInfo(path).path());
