@@ -17,6 +17,7 @@
 #include <ostream>
 
 #include "common/automation_error.h"
+#include "generator/project/captions.h"
 #include "generator/project/project_context.h"
 #include "generator/report/terminal_prompter.h"
 #include "generator/report/terminal_status.h"
@@ -24,7 +25,6 @@
 #include "generator/upload/ctl_ftp_ul.h"
 #include "generator/upload/password_source.h"
 #include "generator/upload/publish_options.h"
-#include "generator/upload/required.h"
 
 namespace quill {
 
@@ -58,12 +58,12 @@ UploadJob readJob(const std::string& projectPath, const std::string& appFolder) 
   UploadJob job;
   std::string file = appFolder + "qlang.xml";
   try {
-    const DomNodeRef form = requiredNode(requiredNode(readDocument(file)->root(), "forms"), "frmFolderTran");
-    job.errOccured = requiredAttr(requiredNode(form, "Message"), "ErrOccured");
+    const DomNodeRef form = captionNode(captionNode(readDocument(file)->root(), "forms"), "frmFolderTran");
+    job.errOccured = captionText(captionNode(form, "Message"), "ErrOccured");
     file = projectPath;
-    const DomNodeRef ftp = requiredNode(requiredNode(readDocument(file)->root(), "Setup"), "Ftp");
+    const DomNodeRef ftp = readDocument(file)->root()->node("Setup", Missing::Raise)->node("Ftp", Missing::Raise);
     job.connection = connectionParameters(ftp);
-    job.serverPath = requiredAttr(ftp, "ServerPath");
+    job.serverPath = ftp->getAttr("ServerPath", Missing::Raise);
     job.publish = readPublishOptions(ftp);
   } catch (const AutomationError& e) {
     throw JobError{file, e.description()};

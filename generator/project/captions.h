@@ -1,4 +1,4 @@
-// Captions of the windows, read from the caption document (qlang.xml) in
+// Captions of the windows, read from a caption document (qlang.xml, dlang.xml) in
 // strict mode whatever the store's mode is: a window node, control node or
 // caption attribute that is missing raises the store's error (10002 "Wrong
 // Tag Name of ...", 10006 "Wrong AttrName of ..."), which ends the window's

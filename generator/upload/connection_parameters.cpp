@@ -4,7 +4,7 @@
 // none of them.
 #include "generator/upload/connection_parameters.h"
 
-#include "generator/upload/required.h"
+#include "store/dom.h"
 
 namespace quill {
 
@@ -15,7 +15,7 @@ const std::string kCrLf = "\r\n";
 }  // namespace
 
 ConnectionParameters connectionParameters(const DomNodeRef& ftpNode) {
-  auto attr = [&ftpNode](const char* name) { return requiredAttr(ftpNode, name); };
+  auto attr = [&ftpNode](const char* name) { return ftpNode->getAttr(name, Missing::Raise); };
   ConnectionParameters p;
   p.password = attr("Password");
   p.account = attr("Account");

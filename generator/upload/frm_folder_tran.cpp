@@ -26,7 +26,7 @@
 #include "generator/upload/connection_parameters.h"
 #include "generator/upload/ctl_ftp_ul.h"
 #include "generator/upload/publish_options.h"
-#include "generator/upload/required.h"
+#include "generator/project/captions.h"
 
 namespace quill {
 
@@ -62,9 +62,9 @@ frmFolderTran::frmFolderTran(const ProjectContext& context, std::string localFol
   queue_->setObjectName("CtlFtpUL1");
   setWindowTitle(tr("Uploading..."));
 
-  const DomNodeRef form = requiredNode(context.formsNode, "frmFolderTran");
-  messageNode_ = requiredNode(form, "Message");
-  cancelButton_->setText(q(requiredAttr(requiredNode(form, "Command1"), "Caption")));
+  const DomNodeRef form = captionNode(context.formsNode, "frmFolderTran");
+  messageNode_ = captionNode(form, "Message");
+  cancelButton_->setText(q(captionText(captionNode(form, "Command1"), "Caption")));
 
   busyAnimation_->setMovie(clip_);
   busyAnimation_->setMinimumSize(272, 60);
@@ -108,7 +108,7 @@ void frmFolderTran::beginUpload() {
   try {
     if (!clip_->isValid()) throw std::runtime_error("Cannot play the animation " + clip_->fileName().toStdString());
     clip_->start();
-    const DomNodeRef ftp = requiredNode(context_.setupNode, "Ftp");
+    const DomNodeRef ftp = context_.setupNode->node("Ftp", Missing::Raise);
     ConnectionParameters c = connectionParameters(ftp);
     if (c.askPassword) {
       const QString question = optionalMessage("AskPassword", kAskPassword)
@@ -133,7 +133,7 @@ void frmFolderTran::beginUpload() {
     queue_->setPassive(c.passive);
     const PublishOptions options = readPublishOptions(ftp);
     applyPublishOptions(*queue_, options);
-    queue_->AddUploadItem(QString::fromStdString(localFolder_), QString::fromStdString(requiredAttr(ftp, "ServerPath")));
+    queue_->AddUploadItem(QString::fromStdString(localFolder_), QString::fromStdString(ftp->getAttr("ServerPath", Missing::Raise)));
     countFiles_ = options.connections > 1;
     if (countFiles_) {
       progressBar_->setRange(0, static_cast<int>(queue_->fileQueue().size()));
@@ -215,7 +215,7 @@ void frmFolderTran::offerTrust() {
                            .replace(QLatin1String("{fingerprint}"), c.fingerprint);
   if (!prompter_.confirm(text.toStdString(), {}, false)) return;
   try {
-    requiredNode(context_.setupNode, "Ftp")->loadAttr("TlsFingerprint", c.fingerprint.toStdString());
+    context_.setupNode->node("Ftp", Missing::Raise)->loadAttr("TlsFingerprint", c.fingerprint.toStdString());
     context_.projectDoc->saveDoc();
   } catch (const AutomationError& e) {
     prompter_.error(e.description() + "\r\n" + context_.projectDoc->filePath());
@@ -256,10 +256,10 @@ void frmFolderTran::reject() {
   confirmCancel();
 }
 
-std::string frmFolderTran::message(const char* name) const { return requiredAttr(messageNode_, name); }
+std::string frmFolderTran::message(const char* name) const { return captionText(messageNode_, name); }
 
 QString frmFolderTran::optionalMessage(const char* name, const char* fallback) const {
-  return messageNode_->hasAttr(name) ? q(requiredAttr(messageNode_, name)) : QString::fromUtf8(fallback);
+  return messageNode_->hasAttr(name) ? q(captionText(messageNode_, name)) : QString::fromUtf8(fallback);
 }
 
 }  // namespace quill
