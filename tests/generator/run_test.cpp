@@ -35,7 +35,7 @@ class RunTest : public ::testing::Test {
     generation.setImporter([this](const std::string& workbook, const std::string& db) {
       importedWorkbook = workbook;
       std::ofstream(db) << "db";
-      return std::string();
+      return importFailure;
     });
     generation.showCaptions();
     const std::string result = generation.printoutFile();
@@ -46,6 +46,7 @@ class RunTest : public ::testing::Test {
   ProjectContext context;
   RecordingDisplay display;
   RecordingPrompter prompter;
+  std::string importFailure;
   std::string explanation;
   std::string importedWorkbook;
   std::chrono::milliseconds stopGrace = RunPacer::kStopGrace;
@@ -69,8 +70,18 @@ TEST_F(RunTest, RunsSelectedEntriesInOrderWithTheProjectFolder) {
   EXPECT_FALSE(fs::exists(p.folder() / "Data.mdb"));  // removed at the end of a completed run
 }
 
-// A failed import is run end to end in shop_test, a cancel between entries
-// in frm_client_main_test and startup_test.
+TEST_F(RunTest, ImportFailureStopsTheRunBeforeAnyScript) {
+  TestProject p;
+  p.writeScript("a.lua", recordingScript("a"));
+  p.writeProject({{"True", "a.lua", "A"}});
+  importFailure = "no workbook";
+  EXPECT_EQ(run(p), "Error on Excel2Access\r\nno workbook");
+  EXPECT_EQ(explanation.find("The workbook " + p.folderText() + "Data.xls could not be imported"), 0u);
+  EXPECT_EQ(readTrace(p), "");
+  EXPECT_TRUE(display.statusLines.empty());
+}
+
+// A cancel between entries is run in frm_client_main_test and startup_test.
 
 // Every way the first entry can end the run: the result, the plain sentence
 // that explains it, the debug text shown, and the second entry never runs;
