@@ -86,12 +86,14 @@ inline void writeProject(const fs::path& folder, const std::vector<ScriptRow>& r
   doc.saveDoc((folder / "ProjectDef.prj").string());
 }
 
-// Every file below folder with its size and modification time (a folder's
-// own time changes with the temporary file of a safe save).
-inline std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> snapshot(const fs::path& folder) {
-  std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> files;
+// Every file below folder but one with its size and modification time (a
+// folder's own time changes with the temporary file of a safe save).
+using Snapshot = std::map<std::string, std::pair<uintmax_t, fs::file_time_type>>;
+inline Snapshot snapshot(const fs::path& folder, const std::string& except = "") {
+  Snapshot files;
   for (const auto& e : fs::recursive_directory_iterator(folder))
-    if (e.is_regular_file()) files[fs::relative(e.path(), folder).string()] = {e.file_size(), e.last_write_time()};
+    if (e.is_regular_file() && fs::relative(e.path(), folder) != except)
+      files[fs::relative(e.path(), folder).string()] = {e.file_size(), e.last_write_time()};
   return files;
 }
 

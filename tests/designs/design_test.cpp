@@ -44,10 +44,7 @@ std::string readFile(const fs::path& path) {
 }
 
 TEST(Design, ProjectDefinitionAndScriptsAreWhatTheRunExpects) {
-  const std::map<std::string, std::string> generators = {{"Subject.lua", "Quillant.clsSubject"},
-                                                         {"Index.lua", "Quillant.clsCodeIndex"},
-                                                         {"ItemList.lua", "Quillant.clsImgList"},
-                                                         {"Detail.lua", "Quillant.clsDetail"}};
+  const std::set<std::string> scriptFiles = {"Detail.lua", "Index.lua", "ItemList.lua", "Subject.lua"};
   const std::vector<std::string> entryAttrs = {"Desc", "Name", "ScriptCode", "Selected", "TempHtml"};
   const std::vector<std::string> ftpAttrs = {"Ip", "Port", "User", "Password", "Account", "ServerPath",
                                              "TxtFile", "PassMode", "FirewallFlag", "FirewallType",
@@ -75,18 +72,14 @@ TEST(Design, ProjectDefinitionAndScriptsAreWhatTheRunExpects) {
       scripts.insert(entry->getAttr("ScriptCode", Missing::Raise));
       EXPECT_TRUE(fs::is_regular_file(design / "Html" / entry->getAttr("TempHtml", Missing::Raise))) << entry->getAttr("TempHtml", Missing::Raise);
     }
-    EXPECT_EQ(scripts.size(), generators.size());
+    EXPECT_EQ(scripts, scriptFiles);
     EXPECT_EQ(doc->root()->node("Setup", Missing::Raise)->node("Ftp", Missing::Raise)->attrs(), ftpAttrs);
 
-    // Each script runs its generator and passes both texts on.
-    for (const auto& [name, progid] : generators) {
-      EXPECT_TRUE(scripts.count(name)) << name;
-      const std::string script = readFile(design / "Script" / name);
-      EXPECT_THAT(script, ::testing::StartsWith("\xEF\xBB\xBF")) << name;  // read as UTF-8
-      for (const std::string& needed : {std::string("function OutputFile("), "CreateObject(\"" + progid + "\")",
-                                        std::string("DebugMsg = g.DebugMsg"), std::string("ErrMsg = g.ErrMsg")})
-        EXPECT_THAT(script, ::testing::HasSubstr(needed)) << name;
-    }
+    // Each script passes both texts of its generator on (that it runs the
+    // generator at all is seen in the pages of the program's run below).
+    for (const std::string& name : scriptFiles)
+      for (const char* needed : {"DebugMsg = g.DebugMsg", "ErrMsg = g.ErrMsg"})
+        EXPECT_THAT(readFile(design / "Script" / name), ::testing::HasSubstr(needed)) << name;
   }
 }
 

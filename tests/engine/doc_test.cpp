@@ -49,8 +49,6 @@ TEST(Doc, MembersByName) {
   EXPECT_EQ(errorNumber([&] { invokeGet(*doc, "AppName"); }), kNoSuchMember);  // write-only
   invokeLet(*doc, "AppName", {}, Variant("X"));
   EXPECT_EQ(doc->appName(), "X");
-  invokeLet(*doc, "DebugFlag", {}, Variant(true));
-  EXPECT_TRUE(doc->debugFlag());
 
   const std::vector<Variant> args{"a<!--X:HtmlPart _KEY=\"k\" _POSITION=\"START\"-->{b}", "SOURCE_TYPE=1"};
   EXPECT_EQ(invokeGet(*doc, "LoadFile", args).toText(), "");  // the prefix set before is gone

@@ -29,8 +29,7 @@ Outcome runQuillant(const std::string& environment, const std::string& arguments
   const int status = std::system(("env -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY " + environment + " XDG_RUNTIME_DIR='" +
                                   runtime.string() + "' " + exe + " " + arguments + " >/dev/null 2>'" + errors + "'")
                                      .c_str());
-  std::ifstream in(errors);
-  return {WEXITSTATUS(status), std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
+  return {WEXITSTATUS(status), readFile(errors)};
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ class AnsweringPrompter : public test::RecordingPrompter {
 
 }  // namespace
 
-TEST(frmStatus, ShowsTheRunAndCancelsOnlyWhenConfirmed) {
+TEST(frmStatus, ShowsTheRunWhyItFailedAndCancelsOnlyWhenConfirmed) {
   test::qtApplication();
   AnsweringPrompter prompter;
   frmStatus window(std::string(std::getenv("QUILLANT_PROGRAM_DIR")) + "/", prompter);
@@ -48,6 +48,12 @@ TEST(frmStatus, ShowsTheRunAndCancelsOnlyWhenConfirmed) {
   window.entryStarted("Detail running", 2, 2);
   EXPECT_FALSE(pages->isVisible());
 
+  // A failed run leaves the window up behind its message box, saying why.
+  const std::string why = "The script file /p/Script/Index.lua of the entry \"Index\" does not exist.";
+  window.failed(why);
+  EXPECT_EQ(window.findChild<QLabel*>("Label1")->text().toStdString(), why);
+  EXPECT_TRUE(window.isVisible());
+
   window.findChild<QPushButton*>("Command1")->click();  // answered Cancel: the run goes on
   EXPECT_FALSE(window.cancelFlag());
   EXPECT_TRUE(window.isVisible());
@@ -58,17 +64,4 @@ TEST(frmStatus, ShowsTheRunAndCancelsOnlyWhenConfirmed) {
             (std::vector<std::string>{"Abort html file printing?", "Abort html file printing?"}));
   EXPECT_TRUE(window.cancelFlag());
   EXPECT_FALSE(window.isVisible());
-}
-
-// A failed run leaves the window up behind its message box, saying why.
-TEST(frmStatus, SaysWhyTheRunFailed) {
-  test::qtApplication();
-  AnsweringPrompter prompter;
-  frmStatus window(std::string(std::getenv("QUILLANT_PROGRAM_DIR")) + "/", prompter);
-  window.started();
-  window.entryStarted("Index running", 1, 2);
-  window.failed("The script file /p/Script/Index.lua of the entry \"Index\" does not exist: restore it.");
-  EXPECT_EQ(window.findChild<QLabel*>("Label1")->text(),
-            "The script file /p/Script/Index.lua of the entry \"Index\" does not exist: restore it.");
-  EXPECT_TRUE(window.isVisible());
 }

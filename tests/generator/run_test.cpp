@@ -23,11 +23,6 @@ std::string recordingScript(const std::string& tag) {
          "end\n";
 }
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string readTrace(const TestProject& p) { return readFile(p.folder() / "trace.txt"); }
 
 class RunTest : public ::testing::Test {
@@ -86,6 +81,8 @@ TEST_F(RunTest, ImportFailureStopsTheRunBeforeAnyScript) {
   EXPECT_TRUE(display.statusLines.empty());
 }
 
+// A cancel between entries is run in frm_client_main_test and startup_test.
+
 // Every way the first entry can end the run: the result, the plain sentence
 // that explains it, the debug text shown, and the second entry never runs;
 // the database stays.
@@ -131,17 +128,6 @@ TEST_F(RunTest, FailuresEndTheRunWithTheirTextAndAnExplanationAndKeepTheDatabase
     EXPECT_EQ(readTrace(p), "");
     EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
   }
-}
-
-TEST_F(RunTest, CancelStopsBeforeTheNextEntry) {
-  TestProject p;
-  p.writeScript("a.lua", recordingScript("a"));
-  p.writeScript("b.lua", recordingScript("b"));
-  p.writeProject({{"True", "a.lua", "A"}, {"True", "b.lua", "B"}});
-  display.cancelAfterEntries = 1;  // cancelled while the first entry runs
-  EXPECT_EQ(run(p), "");
-  EXPECT_EQ(readTrace(p), "a:" + p.folderText() + "\n");  // that entry still finished
-  EXPECT_TRUE(fs::exists(p.folder() / "Data.mdb"));
 }
 
 // A long entry lets window events through while it runs; an entry that does

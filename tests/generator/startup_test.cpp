@@ -16,11 +16,6 @@ using namespace quill::test;
 
 namespace {
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class StartupTest : public ::testing::Test {
  protected:
   int start(const TestProject& p, const std::string& path) {

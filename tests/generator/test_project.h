@@ -33,6 +33,10 @@ struct ScriptEntry {
 inline void writeBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
+inline std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // A workbook whose first worksheet holds a title row and then rows (text
 // cells; "" leaves a cell empty, "\\n" in a value is a line break), written

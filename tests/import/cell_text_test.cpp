@@ -18,15 +18,9 @@ static std::string date(double v, bool d1904 = false) {
 }
 
 TEST(ColumnLetters, FollowsTheFormulaIncludingTheMultiplesOf26) {
-  EXPECT_EQ(quill::columnLetters(1), "A");
-  EXPECT_EQ(quill::columnLetters(26), "Z");
-  EXPECT_EQ(quill::columnLetters(27), "AA");
-  EXPECT_EQ(quill::columnLetters(51), "AY");
-  EXPECT_EQ(quill::columnLetters(52), std::string("B") + char(64));
-  EXPECT_EQ(quill::columnLetters(53), "BA");
-  EXPECT_EQ(quill::columnLetters(78), std::string("C") + char(64));
-  EXPECT_EQ(quill::columnLetters(256), "IV");
-  EXPECT_EQ(quill::columnLetters(0), "");
+  const std::pair<int, std::string> cases[] = {{1, "A"}, {26, "Z"}, {27, "AA"}, {51, "AY"}, {52, "B@"},
+                                               {53, "BA"}, {78, "C@"}, {256, "IV"}, {0, ""}};
+  for (const auto& [column, letters] : cases) EXPECT_EQ(quill::columnLetters(column), letters) << column;
 }
 
 TEST(CellText, NumbersAsTheGeneralFormatShowsThem) {

@@ -9,6 +9,7 @@
 #include "generator/import/excel2access.h"
 #include "generator/import/shared_strings.h"
 #include "generator/import/workbook_file.h"
+#include "biff_writer.h"
 #include "import_test_util.h"
 #include "zip_writer.h"
 
@@ -60,8 +61,17 @@ for ext in ('xls', 'xlsx'):
     wf.write(os.path.join(base, 'Mac.' + ext), sheets, date1904=True)
 )PY", dir.path().string());
 
-  // What the .xls import gives is the reference; a few cells pin it down.
-  ASSERT_EQ(excel2Access(dir / "Data.xls", dir / "xls.mdb"), "");
+  // What the .xls import gives is the reference; a few cells pin it down. It
+  // replaces an earlier run's database and the journal a crash left beside it.
+  const std::string mdb = dir / "xls.mdb";
+  ASSERT_EQ(excel2Access(dir / "Data.xls", mdb), "");
+  sqlite3* old = nullptr;
+  sqlite3_open(mdb.c_str(), &old);
+  sqlite3_exec(old, "CREATE TABLE OLD(x)", nullptr, nullptr, nullptr);
+  sqlite3_close(old);
+  writeFile(mdb + "-journal", std::string(600, 'j'));
+  ASSERT_EQ(excel2Access(dir / "Data.xls", mdb), "");
+  EXPECT_FALSE(fs::exists(mdb + "-journal"));
   const auto reference = query(dir / "xls.mdb", "SELECT * FROM SHEET1 ORDER BY rowid");
   ASSERT_EQ(reference.size(), 5u);
   EXPECT_EQ(reference[0], (Row{S("A001"), S("Bücher & Café"), S("日本語の商品"), S("1200"), S("TRUE"),
@@ -73,8 +83,11 @@ for ext in ('xls', 'xlsx'):
   EXPECT_EQ(reference[3][6], S("1E+20"));
   EXPECT_EQ(reference[4][3], S("1.23456789012346E+15"));
   EXPECT_EQ(reference[4][6], S("1E-05"));
-  const auto referenceTables = tables(dir / "xls.mdb");
+  EXPECT_EQ(value(mdb, "SELECT count(*) FROM SHEET1 WHERE typeof(COL4) NOT IN ('text', 'null')"), S("0"));
+  const auto referenceTables = tables(mdb);
   EXPECT_EQ(referenceTables, (std::vector<std::string>{"SHEET1", "SHEET2", "SHEET3"}));
+  EXPECT_EQ(value(mdb, "SELECT count(*) FROM SHEET2"), S("0"));  // titles only
+  EXPECT_EQ(query(mdb, "SELECT COL1, COL52 FROM SHEET3"), (std::vector<Row>{{S("1"), S("52")}}));
 
   // Mac.* are in the 1904 date system, whose serial numbers are 1462 days smaller.
   for (const char* name : {"Data.xlsx", "Data.ods", "Data.csv", "Mac.xls", "Mac.xlsx"}) {
@@ -286,36 +299,72 @@ TEST(WorkbookFormats, DamagedDisguisedAndHostileFilesAreRefusedClearly) {
   std::string flipped = goodZip;
   flipped[60] ^= 0x55;  // inside the first part's compressed data
 
+  auto xls = [](biff::Book book, size_t cut = 0) {
+    TempDir scratch;
+    const std::string stream = book.stream();
+    book.save(scratch / "b.xls", stream.substr(0, stream.size() - cut));
+    return readFile(scratch / "b.xls");
+  };
+  biff::Book charts, lockedBook, cut;
+  charts.sheets.push_back({"Chart1", {}, 2, ""});
+  lockedBook.globals = biff::record(0x002F, std::string(54, '\1'));
+  lockedBook.sheets.push_back({"S", {}, 0, biff::number(1, 0, 1)});
+  cut.sheets.push_back({"S", {}, 0, biff::number(0, 0, 1) + biff::number(1, 0, 2)});
+
+  const char* locked = "The workbook @ is protected by a password; save it without one.";
   const struct Case {
     const char* name;
-    std::string bytes;
-    const char* error;  // what follows the file's path
+    std::optional<std::string> bytes;  // none: no such file
+    const char* error;                 // how it begins; @ stands for the path
   } cases[] = {
-      {"Data.xlsx", goodZip.substr(0, goodZip.size() / 2), " is damaged: it is not a complete zip package (Not a zip archive)."},
-      {"Data.xlsx", flipped, " is damaged: its part xl/worksheets/sheet1.xml "},
-      {"Data.xlsx", ziptest::zip({{"readme.txt", "hello"}}), " is a zip archive, not a workbook."},
-      {"Data.xlsx", withPart("xl/workbook.xml", "<document/>"), " is not a spreadsheet workbook: its package holds another kind of document."},
+      {"Data.xlsx", goodZip.substr(0, goodZip.size() / 2),
+       "The workbook @ is damaged: it is not a complete zip package (Not a zip archive)."},
+      {"Data.xlsx", flipped, "The workbook @ is damaged: its part xl/worksheets/sheet1.xml "},
+      {"Data.xlsx", ziptest::zip({{"readme.txt", "hello"}}), "The file @ is a zip archive, not a workbook."},
+      {"Data.xlsx", withPart("xl/workbook.xml", "<document/>"),
+       "The file @ is not a spreadsheet workbook: its package holds another kind of document."},
       {"Data.xlsx", withPart("xl/worksheets/sheet1.xml", "<worksheet><sheetData><row></sheetData>"),
-       " is damaged: its part xl/worksheets/sheet1.xml is not well-formed XML (line 1, column 30: mismatched tag)."},
-      {"Data.xlsx", withPart("xl/sharedStrings.xml", "<!DOCTYPE sst [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;\">]><sst><si><t>&b;</t></si></sst>"),
-       " is damaged: its part xl/sharedStrings.xml holds a document type declaration."},
-      {"Data.xlsx", withPart("xl/sharedStrings.xml", "<sst/>"), " is damaged: worksheet \"S\" has a cell that refers to a missing shared text."},
-      {"Data.xlsx", withPart("xl/worksheets/sheet1.xml", cells("1", "<c r=\"XFE1\"><v>1</v></c>")), " is damaged: worksheet \"S\" has a cell named \"XFE1\"."},
-      {"Data.xlsx", ziptest::zip(bombParts), " is refused: its part xl/worksheets/sheet1.xml unpacks to far more than its size on disk suggests (a zip bomb?)."},
-      {"Data.xlsx", ziptest::zip(encryptedParts), " is protected by a password; save it without one."},
-      {"Data.ods", ziptest::zip(encryptedOds), " is protected by a password; save it without one."},
-      {"Data.ods", ziptest::zip(text), " is an OpenDocument file of another kind (application/vnd.oasis.opendocument.text), not a spreadsheet."},
-      {"Data.ods", "Code,Name\n", " is not an OpenDocument spreadsheet (.ods)."},
-      {"Data.xlsx", std::string(1000, '\x7F'), " is not an Excel workbook (.xlsx)."},
+       "The workbook @ is damaged: its part xl/worksheets/sheet1.xml is not well-formed XML "
+       "(line 1, column 30: mismatched tag)."},
+      {"Data.xlsx", withPart("xl/sharedStrings.xml", "<!DOCTYPE sst [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b "
+                                                     "\"&a;&a;&a;&a;&a;\">]><sst><si><t>&b;</t></si></sst>"),
+       "The workbook @ is damaged: its part xl/sharedStrings.xml holds a document type declaration."},
+      {"Data.xlsx", withPart("xl/sharedStrings.xml", "<sst/>"),
+       "The workbook @ is damaged: worksheet \"S\" has a cell that refers to a missing shared text."},
+      {"Data.xlsx", withPart("xl/worksheets/sheet1.xml", cells("1", "<c r=\"XFE1\"><v>1</v></c>")),
+       "The workbook @ is damaged: worksheet \"S\" has a cell named \"XFE1\"."},
+      {"Data.xlsx", ziptest::zip(bombParts),
+       "The workbook @ is refused: its part xl/worksheets/sheet1.xml unpacks to far more than its size on "
+       "disk suggests (a zip bomb?)."},
+      {"Data.xlsx", ziptest::zip(encryptedParts), locked},
+      {"Data.ods", ziptest::zip(encryptedOds), locked},
+      {"Data.ods", ziptest::zip(text),
+       "The file @ is an OpenDocument file of another kind (application/vnd.oasis.opendocument.text), not a "
+       "spreadsheet."},
+      {"Data.ods", "Code,Name\n", "The file @ is not an OpenDocument spreadsheet (.ods)."},
+      {"Data.xlsx", std::string(1000, '\x7F'), "The file @ is not an Excel workbook (.xlsx)."},
+      {"Data.xls", std::nullopt, "The workbook @ does not exist."},
+      {"Data.xls", "", "The workbook @ is empty."},
+      {"Data.xls", "Code,Name\nA1,Pen\n", "The file @ is not an Excel workbook (.xls)."},
+      // A zip package is read as the workbook it holds, whatever its name says.
+      {"Data.xls", std::string("PK\x03\x04", 4) + std::string(100, '\0'),
+       "The workbook @ is damaged: it is not a complete zip package (Not a zip archive)."},
+      {"Data.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(50, 'x'),
+       "The workbook @ is damaged"},
+      {"Data.xls", xls(charts), "The workbook @ has no worksheets."},
+      {"Data.xls", xls(lockedBook), locked},
+      {"Data.xls", xls(cut, 10), "The workbook @ is damaged"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
     TempDir dir;
-    writeFile(dir / c.name, c.bytes);
+    if (c.bytes) writeFile(dir / c.name, *c.bytes);
+    writeFile(dir / "Data.mdb", "an earlier catalogue");  // never passes for this workbook's
     const std::string error = excel2Access(dir / c.name, dir / "Data.mdb");
-    EXPECT_EQ(error.rfind("The ", 0), 0u) << error;
-    const std::string expected = (dir / c.name) + c.error;
-    EXPECT_EQ(error.substr(std::min(error.size(), error.find(dir / c.name)), expected.size()), expected);
+    std::string expected = c.error;
+    expected.replace(expected.find('@'), 1, dir / c.name);
+    EXPECT_EQ(error.substr(0, expected.size()), expected);
+    EXPECT_NE(readFile(dir / "Data.mdb"), "an earlier catalogue");
   }
 }
 

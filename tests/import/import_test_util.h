@@ -35,6 +35,10 @@ class TempDir {
 inline void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // Runs a Python script (with xlwt) that gets the output path as sys.argv[1].
 inline void runPython(const TempDir& dir, const std::string& script, const std::string& out) {

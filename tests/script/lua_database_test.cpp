@@ -16,6 +16,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string readAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 class DatabaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -96,16 +101,6 @@ TEST_F(DatabaseTest, ALoopLeftEarlyReleasesItsStatement) {
       "Db.lua");
   EXPECT_EQ(host.eval("left").toLong(), 0);
 }
-
-namespace {
-
-std::string readAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-
-}  // namespace
 
 TEST_F(DatabaseTest, TheDocumentedExampleWritesItsPage) {
   const char* root = std::getenv("QUILLANT_SOURCE_DIR");

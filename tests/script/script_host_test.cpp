@@ -91,7 +91,7 @@ TEST_F(ScriptHostTest, PropertiesAreFieldsAndMethodsAreCalls) {
   host.setGlobal("g", Variant(gadget));
   host.addCode(
       "g.name = 'widget'\n"
-      "len = g.Length\n"
+      "len = g.LENGTH\n"  // members are found without regard to case
       "item = g:Item('x')\n"
       "dotted = g.Item('y')\n"
       "same = g:Self() == g and rawequal(g:Self(), g)\n"
@@ -165,7 +165,9 @@ TEST_F(ScriptHostTest, AutomationErrorsCrossBothWays) {
   EXPECT_EQ(text("message"), "Wrong Index of 7|438");
   EXPECT_EQ(host.eval("missing").toLong(), kArgumentNotOptional);
   // Unknown identifiers and unconvertible arguments.
-  EXPECT_EQ(errorOf("CreateObject('No.Such')").number(), kCannotCreateObject);
+  const ScriptError unknown = errorOf("CreateObject('No.Such')");
+  EXPECT_EQ(unknown.number(), kCannotCreateObject);
+  EXPECT_EQ(unknown.source(), "No.Such");
   EXPECT_EQ(errorOf("g:Echo(print)").number(), kTypeMismatch);
   EXPECT_EQ(errorOf("local t = {}; t[1] = t; g:Echo(t)").number(), kTypeMismatch);
 }

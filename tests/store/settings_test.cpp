@@ -101,11 +101,6 @@ class IniTest : public ::testing::Test {
   void SetUp() override { file->IniFileName = path; }
 };
 
-TEST_F(IniTest, SectionNamesOfChildNodes) {
-  EXPECT_EQ(file->root("Main")->node("Sub")->section(), "Main_Sub");
-  EXPECT_EQ(file->root("")->node("x")->section(), "_x");
-}
-
 TEST_F(IniTest, ReadsWithTheProfileRules) {
   const std::string lines =
       "[ Main ]\r\n  Name  =  Widget  \r\nEmpty=\r\nQuoted=\" padded \"\r\n"
@@ -143,6 +138,7 @@ TEST_F(IniTest, WritesCreateFileAndSectionAndKeepOtherLines) {
   EXPECT_TRUE(main->setAttr("Name", "Widget"));
   EXPECT_TRUE(main->node("Sub")->setAttr("Size", "3"));
   EXPECT_EQ(storetest::readBytes(path), "[Main]\r\nName=Widget\r\n[Main_Sub]\r\nSize=3\r\n");
+  EXPECT_EQ(file->root("")->node("x")->section(), "_x");
   EXPECT_TRUE(main->setAttr("name", "Gadget"));
   EXPECT_TRUE(main->setAttr("Color", "red"));
   EXPECT_EQ(storetest::readBytes(path), "[Main]\r\nname=Gadget\r\nColor=red\r\n[Main_Sub]\r\nSize=3\r\n");
