@@ -175,8 +175,8 @@ TEST_F(SetupDialogTest, SecurityAndTheStoredPasswordChoiceAreShownAndSaved) {
 // project without an Ftp node opens empty. Either way all settings are saved.
 TEST_F(SetupDialogTest, UnconvertibleValuesAreSkippedLongValuesKeptAndAMissingNodeMade) {
   const std::string longPath(150, 'p');
-  const std::string bad = "<Ftp Ip=\"h\" PassMode=\"yes\" FirewallFlag=\"\" FirewallType=\"7\" ServerPath=\"" +
-                          longPath + "\" FirewallIP=\"fw\"/>";
+  const std::string bad = "<Ftp Ip=\"h\" PassMode=\"yes\" FirewallFlag=\"\" FirewallType=\"7\" "
+                          "ServerPath=\"" + longPath + "\" FirewallIP=\"fw\"/>";
   for (const std::string& ftp : {bad, std::string()}) {
     SCOPED_TRACE(ftp);
     const bool none = ftp.empty();
