@@ -100,14 +100,8 @@ class ScriptedServer {
 
   QString port() const { return QString::number(server_.serverPort()); }
 
-  void send(const QByteArray& raw) {
-    if (!client) return;
-    client->write(raw);
-    client->flush();
-  }
-  void closeClient() {
-    if (client) client->disconnectFromHost();
-  }
+  void send(const QByteArray& raw) { write(client, raw); }
+  void closeClient() { close(client); }
 
   // Plays a reply script: steps separated by '|', each a reply line (sent
   // with CR LF) or one of
@@ -127,8 +121,8 @@ class ScriptedServer {
       else if (step == "<dead-pasv>") send(announce(freePort()));
       else if (step == "<connect>") connectActive();
       else if (step == "<up>") waitUntil([&] { return data && data->state() == QAbstractSocket::ConnectedState; });
-      else if (step.startsWith("<data:")) sendData(argument(step));
-      else if (step == "<close>") closeData();
+      else if (step.startsWith("<data:")) write(data, argument(step));
+      else if (step == "<close>") close(data);
       else if (step == "<eof>") waitUntil([&] { return dataEof; });
       else if (step == "<settle>") settle(50);
       else if (step.startsWith("<until:")) waitUntil([&] { return seen && seen(QString::fromUtf8(argument(step))); });
@@ -166,13 +160,11 @@ class ScriptedServer {
                      static_cast<quint16>(f[4].toInt() * 256 + f[5].toInt()));
     adoptData(s);
   }
-  void sendData(const QByteArray& d) {
-    if (!data) return;
-    data->write(d);
-    data->flush();
+  static void write(QTcpSocket* s, const QByteArray& bytes) {
+    if (s) s->write(bytes), s->flush();
   }
-  void closeData() {
-    if (data) data->disconnectFromHost();
+  static void close(QTcpSocket* s) {
+    if (s) s->disconnectFromHost();
   }
   void onRead() {
     buffer_ += client->readAll();

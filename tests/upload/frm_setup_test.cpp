@@ -124,34 +124,25 @@ TEST_F(SetupDialogTest, ShowsCaptionsAndSettingsAndOkSavesEveryFieldInOrder) {
             "FirewallUser=\"v8\" FirewallPassword=\"v9\"/></Setup>");
 }
 
-// Sync mode, connections and timeout show what is stored (the default for
-// what makes no sense) and are saved once used; untouched defaults of a
-// project that never had them are not added (the test above).
-TEST_F(SetupDialogTest, PublishOptionsAreShownAndSaved) {
-  loadProjectWith("<Ftp Ip=\"h\" SyncMode=\"1\" Parallel=\"4\" Timeout=\"0\"/>");
+// The options beside the original form's: sync mode, connections and
+// timeout show what is stored (the default for what makes no sense); the
+// security mode and the choice to keep the password out of the file show as
+// stored, the port following implicit TLS's convention. Once used they are
+// saved, the password empty; untouched defaults of a project that never had
+// them are not added (the first test).
+TEST_F(SetupDialogTest, PublishAndSecurityOptionsAreShownAndSaved) {
+  loadProjectWith("<Ftp Ip=\"h\" SyncMode=\"1\" Parallel=\"4\" Timeout=\"0\" Port=\"990\" Password=\"\" "
+                  "Security=\"Implicit\" AskPassword=\"1\"/>");
   frmSetup dialog(context, prompter);
   EXPECT_TRUE(find<QCheckBox>(dialog, "Check5")->isChecked());
   auto* connections = find<QSpinBox>(dialog, "Text4(0)");
   auto* timeout = find<QSpinBox>(dialog, "Text4(1)");
   EXPECT_EQ(connections->value() * 1000 + timeout->value(), 4030);
   EXPECT_EQ(connections->maximum(), 16);
-  find<QCheckBox>(dialog, "Check5")->setChecked(false);
-  timeout->setValue(90);
-  dialog.accept();
-  const PublishOptions saved = readPublishOptions(context.setupNode->node("Ftp", Missing::Raise));
-  EXPECT_EQ(saved.sync, false);
-  EXPECT_EQ(saved.connections * 1000 + saved.stallTimeoutS, 4090);
-}
-
-// The security mode and the choice to keep the password out of the file:
-// shown as stored, the port following implicit TLS's convention, and saved
-// with an empty Password.
-TEST_F(SetupDialogTest, SecurityAndTheStoredPasswordChoiceAreShownAndSaved) {
-  loadProjectWith("<Ftp Ip=\"h\" Port=\"990\" Password=\"\" Security=\"Implicit\" AskPassword=\"1\"/>");
-  frmSetup dialog(context, prompter);
   auto* security = find<QComboBox>(dialog, "Combo4");
   auto* ask = find<QCheckBox>(dialog, "Check6");
-  EXPECT_EQ(find<QLabel>(dialog, "Label2(6)")->text() + security->itemText(0) + security->itemText(2) + ask->text(), "L6S0S2NP");
+  const QString captions = find<QLabel>(dialog, "Label2(6)")->text() + security->itemText(0) + security->itemText(2);
+  EXPECT_EQ(captions + ask->text(), "L6S0S2NP");
   EXPECT_EQ(security->currentIndex(), 2);
   EXPECT_TRUE(ask->isChecked());
   EXPECT_FALSE(field(dialog, "Text1(4)")->isEnabled());
@@ -163,8 +154,13 @@ TEST_F(SetupDialogTest, SecurityAndTheStoredPasswordChoiceAreShownAndSaved) {
   ask->setChecked(false);
   field(dialog, "Text1(4)")->setText("typed");
   ask->setChecked(true);  // what was typed never reaches the file
+  find<QCheckBox>(dialog, "Check5")->setChecked(false);
+  timeout->setValue(90);
   dialog.accept();
   const DomNodeRef ftp = context.setupNode->node("Ftp", Missing::Raise);
+  const PublishOptions saved = readPublishOptions(ftp);
+  EXPECT_EQ(saved.sync, false);
+  EXPECT_EQ(saved.connections * 1000 + saved.stallTimeoutS, 4090);
   EXPECT_EQ(readFtpSettings(*context.setupNode).password, "");
   EXPECT_EQ(readSecurityOptions(ftp).security, "explicit");
   EXPECT_TRUE(readSecurityOptions(ftp).askPassword);
