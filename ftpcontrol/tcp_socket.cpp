@@ -367,7 +367,10 @@ void TcpSocket::onReadyRead() {
 }
 
 void TcpSocket::onDisconnected() {
-  for (Drain* d : findChildren<Drain*>(Qt::FindDirectChildrenOnly)) d->halfClose();
+  // Drain has no meta-object of its own, so findChildren<Drain*> would match
+  // every child (the socket too): pick the drains out by their real type.
+  for (QObject* child : children())
+    if (auto* drain = dynamic_cast<Drain*>(child)) drain->halfClose();
   finishClose();
 }
 
