@@ -19,6 +19,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <sys/prctl.h>
+
 #include <csignal>
 #include <functional>
 #include <map>
@@ -83,6 +85,13 @@ inline quint16 freePort() {
   QTcpServer probe;
   probe.listen(QHostAddress::LocalHost, 0);
   return probe.serverPort();
+}
+
+// Starts a server that dies with the test process, so that a test that
+// aborts (a failed assertion under a sanitizer, say) leaves no server behind.
+inline void startServer(QProcess& p, const QString& program, const QStringList& args) {
+  p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+  p.start(program, args);
 }
 
 // Ends a server the test started: SIGTERM to its PID, then SIGKILL.
@@ -169,7 +178,7 @@ class TestFtpd {
     QDir().mkpath(root);
     QObject::connect(&proc_, &QProcess::readyReadStandardOutput, [this] { log_ += proc_.readAllStandardOutput(); });
     const QString script = qEnvironmentVariable("QUILLANT_SOURCE_DIR") + "/tests/upload/ftpd.py";
-    proc_.start("/usr/bin/python3", QStringList{script, root} + options);
+    startServer(proc_, "/usr/bin/python3", QStringList{script, root} + options);
     static const QRegularExpression re("starting FTP server on 127\\.0\\.0\\.1:(\\d+)");
     waitUntil([&] {
       port_ = re.match(QString::fromUtf8(log_)).captured(1);
@@ -220,7 +229,7 @@ class Vsftpd {
     for (const auto& [k, v] : conf) text += (k + "=" + v + "\n").toUtf8();
     writeFile(dir_.path() + "/vsftpd.conf", text);
     proc_.setProcessChannelMode(QProcess::MergedChannels);
-    proc_.start(kProgram, {dir_.path() + "/vsftpd.conf"});
+    startServer(proc_, kProgram, {dir_.path() + "/vsftpd.conf"});
     up_ = waitUntil([&] {
       if (proc_.state() == QProcess::NotRunning) return true;
       QTcpSocket s;
